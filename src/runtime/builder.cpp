@@ -1,0 +1,197 @@
+#include "runtime/builder.hpp"
+
+#include "runtime/errors.hpp"
+
+namespace zunt::rt {
+
+ModuleScope::ModuleScope(nb::handle module)
+    : module_(module),
+      globals_(nb::borrow<nb::dict>(steal_or_throw(PyObject_GetAttrString(module.ptr(), "__dict__")))),
+      name_(nb::cast<std::string>(globals_["__name__"])) {}
+
+void ModuleScope::doc(const char* text) { globals_["__doc__"] = nb::str(text); }
+
+nb::object ModuleScope::import(const char* module) {
+    nb::str name(module);
+    nb::list fromlist;
+    fromlist.append(nb::str("__name__"));
+    // A non-empty fromlist makes the host return the leaf module.
+    return steal_or_throw(
+        PyImport_ImportModuleLevelObject(name.ptr(), globals_.ptr(), nullptr, fromlist.ptr(), 0));
+}
+
+nb::object ModuleScope::import_bind(const char* module) {
+    nb::str name(module);
+    nb::object top = steal_or_throw(
+        PyImport_ImportModuleLevelObject(name.ptr(), globals_.ptr(), nullptr, nullptr, 0));
+    std::string top_name(module);
+    top_name = top_name.substr(0, top_name.find('.'));
+    globals_[top_name.c_str()] = top;
+    return top;
+}
+
+void ModuleScope::from_import(const char* module, std::initializer_list<const char*> names) {
+    nb::str mod_name(module);
+    nb::list fromlist;
+    for (const char* n : names) fromlist.append(nb::str(n));
+    nb::object mod = steal_or_throw(
+        PyImport_ImportModuleLevelObject(mod_name.ptr(), globals_.ptr(), nullptr, fromlist.ptr(), 0));
+    for (const char* n : names) {
+        PyObject* value = PyObject_GetAttrString(mod.ptr(), n);
+        if (value == nullptr) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
+            PyErr_Clear();
+            raise(PyExc_ImportError, std::string("cannot import name '") + n + "' from '" + module + "'");
+        }
+        globals_[n] = nb::steal(value);
+    }
+}
+
+void ModuleScope::set(const char* name, nb::handle value) { globals_[name] = value; }
+
+nb::object ModuleScope::get(const char* name) const { return globals_[name]; }
+
+void ModuleScope::set_all(std::initializer_list<const char*> names) {
+    nb::list all;
+    for (const char* n : names) all.append(nb::str(n));
+    globals_["__all__"] = all;
+}
+
+nb::object ModuleScope::function(FunctionDecl decl) const { return make_function(globals_, std::move(decl)); }
+
+nb::object ModuleScope::def(FunctionDecl decl) {
+    std::string name = decl.name;
+    nb::object fn = function(std::move(decl));
+    globals_[name.c_str()] = fn;
+    return fn;
+}
+
+ClassBuilder::ClassBuilder(ModuleScope& scope, std::string name, nb::tuple bases, const char* doc)
+    : scope_(scope), name_(name), qualname_(std::move(name)), bases_(std::move(bases)), doc_(doc) {}
+
+ClassBuilder::ClassBuilder(ModuleScope& scope, std::string name, const char* doc)
+    : ClassBuilder(scope, std::move(name), nb::tuple(), doc) {}
+
+ClassBuilder& ClassBuilder::metaclass(nb::handle meta) {
+    metaclass_ = nb::borrow(meta);
+    return *this;
+}
+
+ClassBuilder& ClassBuilder::unbound() {
+    bind_ = false;
+    return *this;
+}
+
+nb::object ClassBuilder::make_method(FunctionDecl decl) {
+    if (decl.qualname.empty()) decl.qualname = qualname_ + "." + decl.name;
+    bool own_closure = decl.closure.is_valid();
+    nb::object fn = scope_.function(std::move(decl));
+    if (!own_closure) functions_.push_back(fn);
+    return fn;
+}
+
+ClassBuilder& ClassBuilder::method(FunctionDecl decl) {
+    std::string name = decl.name;
+    return attr(name.c_str(), make_method(std::move(decl)));
+}
+
+ClassBuilder& ClassBuilder::static_method(FunctionDecl decl) {
+    std::string name = decl.name;
+    nb::object fn = make_method(std::move(decl));
+    return attr(name.c_str(), builtin("staticmethod")(fn));
+}
+
+ClassBuilder& ClassBuilder::class_method(FunctionDecl decl) {
+    std::string name = decl.name;
+    nb::object fn = make_method(std::move(decl));
+    return attr(name.c_str(), builtin("classmethod")(fn));
+}
+
+ClassBuilder& ClassBuilder::abstract_class_method(FunctionDecl decl) {
+    std::string name = decl.name;
+    nb::object fn = make_method(std::move(decl));
+    nb::object abstract = nb::module_::import_("abc").attr("abstractmethod")(fn);
+    return attr(name.c_str(), builtin("classmethod")(abstract));
+}
+
+ClassBuilder& ClassBuilder::property(FunctionDecl getter) {
+    std::string name = getter.name;
+    nb::object fn = make_method(std::move(getter));
+    return attr(name.c_str(), builtin("property")(fn));
+}
+
+ClassBuilder& ClassBuilder::attr(const char* name, nb::handle value) {
+    for (auto& entry : entries_) {
+        if (entry.first == name) {
+            entry.second = nb::borrow(value);
+            return *this;
+        }
+    }
+    entries_.emplace_back(name, nb::borrow(value));
+    return *this;
+}
+
+ClassBuilder& ClassBuilder::annotate(const char* name, nb::handle annotation) {
+    annotations_[name] = annotation;
+    return *this;
+}
+
+nb::object ClassBuilder::build() {
+    nb::object meta = metaclass_;
+    if (!meta.is_valid()) {
+        // The most derived metaclass of the bases, as the host's class
+        // statement computes it.
+        nb::handle winner = reinterpret_cast<PyObject*>(&PyType_Type);
+        for (nb::handle base : bases_) {
+            nb::handle t = reinterpret_cast<PyObject*>(Py_TYPE(base.ptr()));
+            if (PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(winner.ptr()),
+                                 reinterpret_cast<PyTypeObject*>(t.ptr()))) {
+                continue;
+            }
+            if (PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(t.ptr()),
+                                 reinterpret_cast<PyTypeObject*>(winner.ptr()))) {
+                winner = t;
+                continue;
+            }
+            raise(PyExc_TypeError,
+                  "metaclass conflict: the metaclass of a derived class must be a (non-strict) subclass of the "
+                  "metaclasses of all its bases");
+        }
+        meta = nb::borrow(winner);
+    }
+    nb::str name(name_.c_str());
+    nb::object ns = nb::hasattr(meta, "__prepare__") ? meta.attr("__prepare__")(name, bases_) : nb::dict();
+    ns["__module__"] = nb::str(scope_.name().c_str());
+    ns["__qualname__"] = nb::str(qualname_.c_str());
+    if (doc_ != nullptr) ns["__doc__"] = nb::str(doc_);
+    if (nb::len(annotations_) > 0) ns["__annotations__"] = annotations_;
+    for (auto& [key, value] : entries_) ns[key.c_str()] = value;
+    nb::object cls = meta(name, bases_, ns);
+    for (nb::handle fn : functions_) set_closure(fn, cls);
+    if (bind_) scope_.set(name_.c_str(), cls);
+    return cls;
+}
+
+nb::object super_of(nb::handle cls, nb::handle obj) {
+    PyObject* args[2] = {cls.ptr(), obj.ptr()};
+    return steal_or_throw(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), args, 2, nullptr));
+}
+
+nb::object typing_attr(const char* name) { return nb::module_::import_("typing").attr(name); }
+
+nb::object subscript(nb::handle generic, nb::handle item) {
+    return steal_or_throw(PyObject_GetItem(generic.ptr(), item.ptr()));
+}
+
+nb::object subscript(nb::handle generic, std::initializer_list<nb::handle> items) {
+    nb::object tuple = steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    Py_ssize_t i = 0;
+    for (nb::handle item : items) {
+        PyTuple_SetItem(tuple.ptr(), i++, Py_NewRef(item.ptr()));
+    }
+    return subscript(generic, tuple);
+}
+
+nb::object builtin(const char* name) { return nb::module_::import_("builtins").attr(name); }
+
+}  // namespace zunt::rt

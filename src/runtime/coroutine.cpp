@@ -1,0 +1,353 @@
+#include "runtime/coroutine.hpp"
+
+#include "runtime/errors.hpp"
+
+#include <string>
+
+namespace zunt::rt {
+
+namespace {
+
+enum class State { created, suspended, finished };
+
+struct CoroutineObject {
+    PyObject ob_base;
+    AsyncBody* body;
+    PyObject* awaiting;  // iterator of the awaited object, while suspended on it
+    PyObject* qualname;
+    State state;
+    bool running;
+};
+
+PyTypeObject* coroutine_type = nullptr;
+
+CoroutineObject* as_coroutine(PyObject* obj) { return reinterpret_cast<CoroutineObject*>(obj); }
+
+void finish(CoroutineObject* c) {
+    c->state = State::finished;
+    Py_CLEAR(c->awaiting);
+    delete c->body;
+    c->body = nullptr;
+}
+
+// Sets StopIteration(result) as the pending error: the coroutine's return.
+PyObject* stop_with(nb::handle result) {
+    PyObject* exc = call_one(PyExc_StopIteration, result.ptr());
+    if (exc != nullptr) {
+        PyErr_SetObject(PyExc_StopIteration, exc);
+        Py_DECREF(exc);
+    }
+    return nullptr;
+}
+
+// Runs the body from `step` on: starts each awaited object, returns the first
+// value one of them yields, or finishes. `step` comes from the body.
+PyObject* advance(CoroutineObject* c, Step step) {
+    for (;;) {
+        if (step.done) {
+            nb::object result = std::move(step.value);
+            finish(c);
+            return stop_with(result);
+        }
+        // iter = awaitable.__await__()
+        nb::object iter;
+        PyObject* it = PyObject_CallMethod(step.value.ptr(), "__await__", nullptr);
+        if (it == nullptr) {
+            if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+                PyErr_Clear();
+                PyObject* type_name = PyType_GetName(Py_TYPE(step.value.ptr()));
+                if (type_name != nullptr) {
+                    PyErr_Format(PyExc_TypeError, "object %U can't be used in 'await' expression", type_name);
+                    Py_DECREF(type_name);
+                }
+            }
+        } else {
+            iter = nb::steal(it);
+        }
+        PyObject* yielded = nullptr;
+        PySendResult r = it ? PyIter_Send(iter.ptr(), Py_None, &yielded) : PYGEN_ERROR;
+        try {
+            if (r == PYGEN_NEXT) {
+                c->awaiting = iter.release().ptr();
+                c->state = State::suspended;
+                return yielded;
+            }
+            if (r == PYGEN_RETURN) {
+                nb::object value = nb::steal(yielded);
+                step = c->body->resume(value);
+            } else {
+                nb::python_error error;
+                step = c->body->resume_error(error);
+            }
+        } catch (nb::python_error& e) {
+            finish(c);
+            e.restore();
+            return nullptr;
+        }
+    }
+}
+
+// The awaited object finished (r is RETURN or ERROR): resume the body.
+PyObject* resume_after(CoroutineObject* c, PySendResult r, PyObject* value) {
+    Py_CLEAR(c->awaiting);
+    Step step;
+    try {
+        if (r == PYGEN_RETURN) {
+            nb::object v = nb::steal(value);
+            step = c->body->resume(v);
+        } else {
+            nb::python_error error;
+            step = c->body->resume_error(error);
+        }
+    } catch (nb::python_error& e) {
+        finish(c);
+        e.restore();
+        return nullptr;
+    }
+    return advance(c, std::move(step));
+}
+
+struct RunningGuard {
+    CoroutineObject* c;
+    explicit RunningGuard(CoroutineObject* c) : c(c) { c->running = true; }
+    ~RunningGuard() { c->running = false; }
+};
+
+bool check_not_running(CoroutineObject* c) {
+    if (c->running) {
+        PyErr_SetString(PyExc_ValueError, "coroutine already executing");
+        return false;
+    }
+    return true;
+}
+
+PyObject* coroutine_send_impl(CoroutineObject* c, PyObject* value) {
+    if (!check_not_running(c)) return nullptr;
+    if (c->state == State::finished) {
+        PyErr_SetString(PyExc_RuntimeError, "cannot reuse already awaited coroutine");
+        return nullptr;
+    }
+    RunningGuard guard(c);
+    if (c->state == State::created) {
+        if (value != Py_None) {
+            PyErr_SetString(PyExc_TypeError, "can't send non-None value to a just-started coroutine");
+            return nullptr;
+        }
+        c->state = State::suspended;
+        Step step;
+        try {
+            step = c->body->resume(nb::none());
+        } catch (nb::python_error& e) {
+            finish(c);
+            e.restore();
+            return nullptr;
+        }
+        return advance(c, std::move(step));
+    }
+    PyObject* result = nullptr;
+    PySendResult r = PyIter_Send(c->awaiting, value, &result);
+    if (r == PYGEN_NEXT) return result;
+    return resume_after(c, r, result);
+}
+
+PyObject* coroutine_iternext(PyObject* self) { return coroutine_send_impl(as_coroutine(self), Py_None); }
+
+PyObject* coroutine_send(PyObject* self, PyObject* value) { return coroutine_send_impl(as_coroutine(self), value); }
+
+// The exception that throw(typ[, val[, tb]]) raises, as the host builds it.
+PyObject* make_thrown(PyObject* typ, PyObject* val, PyObject* tb) {
+    PyObject* exc = nullptr;
+    if (PyExceptionInstance_Check(typ)) {
+        if (val != nullptr && val != Py_None) {
+            PyErr_SetString(PyExc_TypeError, "instance exception may not have a separate value");
+            return nullptr;
+        }
+        exc = Py_NewRef(typ);
+    } else if (PyExceptionClass_Check(typ)) {
+        if (val != nullptr && PyExceptionInstance_Check(val)) {
+            exc = Py_NewRef(val);
+        } else if (val == nullptr || val == Py_None) {
+            exc = PyObject_CallNoArgs(typ);
+        } else {
+            exc = call_one(typ, val);
+        }
+        if (exc == nullptr) return nullptr;
+    } else {
+        PyErr_SetString(PyExc_TypeError, "exceptions must be classes or instances deriving from BaseException");
+        return nullptr;
+    }
+    if (tb != nullptr && tb != Py_None) {
+        PyException_SetTraceback(exc, tb);
+    }
+    return exc;
+}
+
+PyObject* coroutine_throw(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    CoroutineObject* c = as_coroutine(self);
+    if (nargs < 1 || nargs > 3) {
+        PyErr_SetString(PyExc_TypeError, "throw expected at least 1 argument");
+        return nullptr;
+    }
+    PyObject* exc = make_thrown(args[0], nargs > 1 ? args[1] : nullptr, nargs > 2 ? args[2] : nullptr);
+    if (exc == nullptr) return nullptr;
+    if (!check_not_running(c)) {
+        Py_DECREF(exc);
+        return nullptr;
+    }
+    if (c->state != State::suspended || c->awaiting == nullptr) {
+        // Not started or already finished: the error comes straight back.
+        finish(c);
+        PyErr_SetRaisedException(exc);
+        return nullptr;
+    }
+    RunningGuard guard(c);
+    PyObject* thrower = PyObject_GetAttrString(c->awaiting, "throw");
+    if (thrower == nullptr) {
+        PyErr_Clear();
+        PyErr_SetRaisedException(exc);
+        return resume_after(c, PYGEN_ERROR, nullptr);
+    }
+    PyObject* result = call_one(thrower, exc);
+    Py_DECREF(thrower);
+    Py_DECREF(exc);
+    if (result != nullptr) return result;
+    if (PyErr_ExceptionMatches(PyExc_StopIteration)) {
+        PyObject* stop = PyErr_GetRaisedException();
+        PyObject* value = PyObject_GetAttrString(stop, "value");
+        Py_DECREF(stop);
+        if (value == nullptr) return resume_after(c, PYGEN_ERROR, nullptr);
+        return resume_after(c, PYGEN_RETURN, value);
+    }
+    return resume_after(c, PYGEN_ERROR, nullptr);
+}
+
+PyObject* coroutine_close(PyObject* self, PyObject*) {
+    CoroutineObject* c = as_coroutine(self);
+    if (!check_not_running(c)) return nullptr;
+    PyObject* awaiting = c->awaiting;
+    c->awaiting = nullptr;
+    finish(c);
+    if (awaiting != nullptr) {
+        PyObject* closer = PyObject_GetAttrString(awaiting, "close");
+        if (closer == nullptr) {
+            PyErr_Clear();
+        } else {
+            PyObject* r = PyObject_CallNoArgs(closer);
+            Py_DECREF(closer);
+            if (r == nullptr) {
+                Py_DECREF(awaiting);
+                return nullptr;
+            }
+            Py_DECREF(r);
+        }
+        Py_DECREF(awaiting);
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject* coroutine_await(PyObject* self) { return Py_NewRef(self); }
+
+PyObject* coroutine_repr(PyObject* self) {
+    return PyUnicode_FromFormat("<coroutine object %U at %p>", as_coroutine(self)->qualname, self);
+}
+
+int coroutine_traverse(PyObject* self, visitproc visit, void* arg) {
+    CoroutineObject* c = as_coroutine(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(c->awaiting);
+    if (c->body != nullptr) {
+        if (int r = c->body->traverse(visit, arg)) return r;
+    }
+    return 0;
+}
+
+int coroutine_clear(PyObject* self) {
+    CoroutineObject* c = as_coroutine(self);
+    Py_CLEAR(c->awaiting);
+    delete c->body;
+    c->body = nullptr;
+    return 0;
+}
+
+void coroutine_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    coroutine_clear(self);
+    Py_CLEAR(as_coroutine(self)->qualname);
+    PyTypeObject* tp = Py_TYPE(self);
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
+    free_fn(self);
+    Py_DECREF(tp);
+}
+
+PyObject* coroutine_get_qualname(PyObject* self, void*) { return Py_NewRef(as_coroutine(self)->qualname); }
+
+PyObject* coroutine_get_name(PyObject* self, void*) {
+    PyObject* q = as_coroutine(self)->qualname;
+    Py_ssize_t n = PyUnicode_GetLength(q);
+    Py_ssize_t dot = PyUnicode_FindChar(q, '.', 0, n, -1);
+    if (dot < 0) return Py_NewRef(q);
+    return PyUnicode_Substring(q, dot + 1, n);
+}
+
+PyMethodDef coroutine_methods[] = {
+    {"send", reinterpret_cast<PyCFunction>(coroutine_send), METH_O, nullptr},
+    {"throw", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(coroutine_throw)), METH_FASTCALL, nullptr},
+    {"close", reinterpret_cast<PyCFunction>(coroutine_close), METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef coroutine_getset[] = {
+    {"__qualname__", coroutine_get_qualname, nullptr, nullptr, nullptr},
+    {"__name__", coroutine_get_name, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot coroutine_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(coroutine_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(coroutine_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(coroutine_clear)},
+    {Py_tp_iternext, reinterpret_cast<void*>(coroutine_iternext)},
+    {Py_am_await, reinterpret_cast<void*>(coroutine_await)},
+    {Py_tp_repr, reinterpret_cast<void*>(coroutine_repr)},
+    {Py_tp_methods, coroutine_methods},
+    {Py_tp_getset, coroutine_getset},
+    {0, nullptr},
+};
+
+PyType_Spec coroutine_spec = {
+    "zunt_core.coroutine",
+    sizeof(CoroutineObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
+    coroutine_slots,
+};
+
+}  // namespace
+
+Step AsyncBody::resume_error(nb::python_error& error) { throw std::move(error); }
+
+int AsyncBody::traverse(visitproc, void*) { return 0; }
+
+void init_coroutine_type() {
+    if (coroutine_type != nullptr) return;
+    PyObject* tp = PyType_FromSpec(&coroutine_spec);
+    if (tp == nullptr) throw_current();
+    coroutine_type = reinterpret_cast<PyTypeObject*>(tp);
+    nb::module_::import_("collections.abc").attr("Coroutine").attr("register")(nb::handle(tp));
+}
+
+nb::object make_coroutine(std::unique_ptr<AsyncBody> body, const char* qualname) {
+    init_coroutine_type();
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(coroutine_type, Py_tp_alloc));
+    nb::object obj = steal_or_throw(alloc(coroutine_type, 0));
+    CoroutineObject* c = as_coroutine(obj.ptr());
+    c->qualname = PyUnicode_FromString(qualname);
+    if (c->qualname == nullptr) throw_current();
+    c->body = body.release();
+    c->awaiting = nullptr;
+    c->state = State::created;
+    c->running = false;
+    return obj;
+}
+
+}  // namespace zunt::rt

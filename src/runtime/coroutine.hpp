@@ -1,0 +1,41 @@
+// A coroutine object driven by a C++ state machine. It does nothing until
+// first sent to, then delegates to each object it awaits the way `yield from`
+// does: values those objects yield pass out to the event loop, what is sent or
+// thrown in (cancellation) passes down to them, and their result resumes the
+// state machine.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include <memory>
+
+namespace zunt::rt {
+
+namespace nb = nanobind;
+
+struct Step {
+    bool done = false;
+    nb::object value;  // the awaitable to wait on, or the result when done
+
+    static Step await(nb::object awaitable) { return Step{false, std::move(awaitable)}; }
+    static Step finish(nb::object result = nb::none()) { return Step{true, std::move(result)}; }
+};
+
+class AsyncBody {
+public:
+    virtual ~AsyncBody() = default;
+    // First called with None, then with the result of each awaited object.
+    virtual Step resume(nb::handle value) = 0;
+    // Called when an awaited object raised. The default lets the error out.
+    virtual Step resume_error(nb::python_error& error);
+    // Reports the Python objects the body holds, for the cycle collector.
+    virtual int traverse(visitproc visit, void* arg);
+};
+
+nb::object make_coroutine(std::unique_ptr<AsyncBody> body, const char* qualname);
+
+// Creates the coroutine type once per process and registers it with
+// collections.abc.Coroutine.
+void init_coroutine_type();
+
+}  // namespace zunt::rt

@@ -1,0 +1,43 @@
+// Raising host errors from C++: every helper sets the Python error and throws
+// nb::python_error, which the function trampoline hands back to the host.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include <string>
+
+namespace zunt::rt {
+
+namespace nb = nanobind;
+
+// Throws the error the host has just set (after a failed C API call).
+[[noreturn]] void throw_current();
+
+// raise type(message)
+[[noreturn]] void raise(PyObject* type, const std::string& message);
+
+[[noreturn]] void raise(PyObject* type, nb::handle message);
+
+// raise type()  (no message, empty argument tuple)
+[[noreturn]] void raise_empty(PyObject* type);
+
+// raise type(message) from cause
+[[noreturn]] void raise_from(PyObject* type, const std::string& message, const nb::python_error& cause);
+[[noreturn]] void raise_from(PyObject* type, nb::handle message, const nb::python_error& cause);
+[[noreturn]] void raise_empty_from(PyObject* type, const nb::python_error& cause);
+
+// Checks a C API result: throws the pending error when `obj` is null,
+// otherwise steals it.
+nb::object steal_or_throw(PyObject* obj);
+
+// fn(arg), new reference or null with the error set (the limited API has no
+// PyObject_CallOneArg).
+inline PyObject* call_one(PyObject* fn, PyObject* arg) {
+    PyObject* args[1] = {arg};
+    return PyObject_Vectorcall(fn, args, 1, nullptr);
+}
+
+// str(obj) as UTF-8.
+std::string to_utf8(nb::handle obj);
+
+}  // namespace zunt::rt

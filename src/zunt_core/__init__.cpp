@@ -1,0 +1,36 @@
+// The package binary: its init installs the importer that serves every other
+// module of the tree from the table below, then builds the root package.
+#include "runtime/coroutine.hpp"
+#include "runtime/function.hpp"
+#include "runtime/importer.hpp"
+#include "zunt_core/modules.hpp"
+
+#include <iterator>
+
+namespace zunt {
+
+namespace {
+
+const rt::ModuleEntry module_table[] = {
+    {"zunt_core.exception", true, build_zunt_core_exception},
+    {"zunt_core.exception.base", false, build_zunt_core_exception_base},
+    {"zunt_core.helpers", true, build_zunt_core_helpers},
+    {"zunt_core.services", true, build_zunt_core_services},
+    {"zunt_core.services.config", false, build_zunt_core_services_config},
+};
+
+}  // namespace
+
+void build_zunt_core(ModuleScope& m) {
+    m.doc("ZUNT Core Library Module.");
+}
+
+}  // namespace zunt
+
+NB_MODULE(zunt_core, m) {
+    zunt::rt::init_function_type();
+    zunt::rt::init_coroutine_type();
+    zunt::rt::install_importer(m, zunt::module_table, std::size(zunt::module_table));
+    zunt::ModuleScope scope(m);
+    zunt::build_zunt_core(scope);
+}

@@ -1,0 +1,18 @@
+// Builders of the package's modules, one per module, named after the module.
+// Each lives in the source file that mirrors its module's path.
+#pragma once
+
+#include "runtime/builder.hpp"
+
+namespace zunt {
+
+using rt::ModuleScope;
+
+void build_zunt_core(ModuleScope& m);
+void build_zunt_core_exception(ModuleScope& m);
+void build_zunt_core_exception_base(ModuleScope& m);
+void build_zunt_core_helpers(ModuleScope& m);
+void build_zunt_core_services(ModuleScope& m);
+void build_zunt_core_services_config(ModuleScope& m);
+
+}  // namespace zunt
