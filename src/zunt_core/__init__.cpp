@@ -15,6 +15,12 @@ const rt::ModuleEntry module_table[] = {
     {"zunt_core.exception", true, build_zunt_core_exception},
     {"zunt_core.exception.base", false, build_zunt_core_exception_base},
     {"zunt_core.helpers", true, build_zunt_core_helpers},
+    {"zunt_core.helpers.json", false, build_zunt_core_helpers_json},
+    {"zunt_core.plugin", true, build_zunt_core_plugin},
+    {"zunt_core.plugin.registry", false, build_zunt_core_plugin_registry},
+    {"zunt_core.plugin.handler", false, build_zunt_core_plugin_handler},
+    {"zunt_core.plugin.plugin", false, build_zunt_core_plugin_plugin},
+    {"zunt_core.plugin.manager", false, build_zunt_core_plugin_manager},
     {"zunt_core.services", true, build_zunt_core_services},
     {"zunt_core.services.config", false, build_zunt_core_services_config},
 };

@@ -12,6 +12,12 @@ void build_zunt_core(ModuleScope& m);
 void build_zunt_core_exception(ModuleScope& m);
 void build_zunt_core_exception_base(ModuleScope& m);
 void build_zunt_core_helpers(ModuleScope& m);
+void build_zunt_core_helpers_json(ModuleScope& m);
+void build_zunt_core_plugin(ModuleScope& m);
+void build_zunt_core_plugin_registry(ModuleScope& m);
+void build_zunt_core_plugin_handler(ModuleScope& m);
+void build_zunt_core_plugin_plugin(ModuleScope& m);
+void build_zunt_core_plugin_manager(ModuleScope& m);
 void build_zunt_core_services(ModuleScope& m);
 void build_zunt_core_services_config(ModuleScope& m);
 
