@@ -10,3 +10,5 @@ cmake -S . -B build/tests -G Ninja -DZUNT_BUILD_TESTS=ON -DZUNT_BUILD_PACKAGE=OF
 cmake --build build/tests
 ctest --test-dir build/tests --output-on-failure
 ZUNT_RUNTIME_TEST_DIR="$PWD/build/tests" .venv/bin/python -m pytest tests "$@"
+# The type stubs must agree with the runtime.
+(cd build && ../.venv/bin/python -m mypy.stubtest zunt_core)

@@ -40,6 +40,30 @@ PyObject* stop_with(nb::handle result) {
     return nullptr;
 }
 
+// A generator marked by types.coroutine is awaitable without __await__: the
+// host awaits it directly. New reference, or null without an error set.
+PyObject* generator_based_coroutine(PyObject* obj) {
+    constexpr long iterable_coroutine_flag = 0x100;
+    PyObject* code = PyObject_GetAttrString(obj, "gi_code");
+    if (code == nullptr) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    PyObject* flags = PyObject_GetAttrString(code, "co_flags");
+    Py_DECREF(code);
+    if (flags == nullptr) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    long value = PyLong_AsLong(flags);
+    Py_DECREF(flags);
+    if (value == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    return (value & iterable_coroutine_flag) ? Py_NewRef(obj) : nullptr;
+}
+
 // Runs the body from `step` on: starts each awaited object, returns the first
 // value one of them yields, or finishes. `step` comes from the body.
 PyObject* advance(CoroutineObject* c, Step step) {
@@ -55,15 +79,17 @@ PyObject* advance(CoroutineObject* c, Step step) {
         if (it == nullptr) {
             if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
                 PyErr_Clear();
+                it = generator_based_coroutine(step.value.ptr());
+            }
+            if (it == nullptr && !PyErr_Occurred()) {
                 PyObject* type_name = PyType_GetName(Py_TYPE(step.value.ptr()));
                 if (type_name != nullptr) {
                     PyErr_Format(PyExc_TypeError, "object %U can't be used in 'await' expression", type_name);
                     Py_DECREF(type_name);
                 }
             }
-        } else {
-            iter = nb::steal(it);
         }
+        if (it != nullptr) iter = nb::steal(it);
         PyObject* yielded = nullptr;
         PySendResult r = it ? PyIter_Send(iter.ptr(), Py_None, &yielded) : PYGEN_ERROR;
         try {

@@ -279,6 +279,7 @@ PyObject* function_get_signature(PyObject* self, void*) {
 
 PyGetSetDef function_getset[] = {
     {"__signature__", function_get_signature, nullptr, nullptr, nullptr},
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -1,0 +1,1 @@
+"""ZUNT Core Library Module."""

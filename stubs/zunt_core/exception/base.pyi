@@ -1,0 +1,33 @@
+"""Base exception."""
+
+class ZuntException(Exception):
+    """Base exception."""
+
+    status_code: int
+    extra_info: dict | None
+    def __init__(self, message: str, *, status_code: int, extra_info: dict | None = None) -> None: ...
+
+class UninitializedException(ZuntException):
+    """Exception raised when database adapter is not initialized."""
+
+    def __init__(self, message: str = ...) -> None: ...
+
+class UnauthorizedException(ZuntException):
+    """Exception raised when user is unauthorized."""
+
+    def __init__(self, message: str = ...) -> None: ...
+
+class InvalidClientException(ZuntException):
+    """Exception raised when client is invalid."""
+
+    def __init__(self, message: str = ...) -> None: ...
+
+class UserAlreadyExistsException(ZuntException):
+    """Exception raised when user already exists."""
+
+    def __init__(self, message: str = ...) -> None: ...
+
+class NotFoundException(ZuntException):
+    """Exception raised when a resource is not found."""
+
+    def __init__(self, message: str = ...) -> None: ...
