@@ -6,6 +6,7 @@
 #include "runtime/coroutine.hpp"
 #include "runtime/errors.hpp"
 #include "zunt_core/modules.hpp"
+#include "zunt_core/plugin/origin.hpp"
 
 #include <memory>
 #include <string>
@@ -87,9 +88,12 @@ void set_item(nb::handle map, nb::handle key, nb::handle value) {
     if (PyObject_SetItem(map.ptr(), key.ptr(), value.ptr()) != 0) throw_current();
 }
 
-// getattr(obj, name, None)
+// getattr(obj, name, None). The presence test first: it answers "absent"
+// without building an AttributeError for the common case.
 nb::object attr_or_none(nb::handle obj, const char* name) {
-    PyObject* value = PyObject_GetAttrString(obj.ptr(), name);
+    nb::str key(name);
+    if (!PyObject_HasAttr(obj.ptr(), key.ptr())) return nb::object();
+    PyObject* value = PyObject_GetAttr(obj.ptr(), key.ptr());
     if (value != nullptr) return nb::steal(value);
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
     PyErr_Clear();
@@ -248,18 +252,13 @@ bool is_builtin_class(nb::handle annotation) {
     return PyUnicode_Check(module.ptr()) && PyUnicode_CompareWithASCIIString(module.ptr(), "builtins") == 0;
 }
 
-// get_origin(tp) or tp
-nb::object reduce_origin(nb::handle get_origin, nb::handle tp) {
-    nb::object origin = steal_or_throw(call_one(get_origin.ptr(), tp.ptr()));
-    return truthy(origin) ? origin : nb::borrow(tp);
-}
-
 // Whether a key of the registry reduces to a class that is a subclass of
 // the annotation's target; a TypeError of the subclass test is no match.
-bool service_declared(nb::handle get_origin, nb::handle services, nb::handle annotation) {
-    nb::object target = reduce_origin(get_origin, annotation);
+bool service_declared(const plugin::OriginReducer& origins, nb::handle services, nb::handle annotation) {
+    nb::object target = origins.reduce(annotation);
+    if (origins.rejects_every_class(target)) return false;
     for (nb::handle key : services) {
-        nb::object base = reduce_origin(get_origin, key);
+        nb::object base = origins.reduce(key);
         if (!PyType_Check(base.ptr())) continue;
         int r = PyObject_IsSubclass(base.ptr(), target.ptr());
         if (r < 0) {
@@ -310,7 +309,7 @@ nb::object PluginManager_prepare(Call& c) {
     nb::list missing_services;
     nb::object annotations = plugin_class.attr("__annotations__");
     nb::object union_marker = c.global("Union");
-    nb::object get_origin = c.global("get_origin");
+    plugin::OriginReducer origins(c.global("get_origin"));
     nb::object services = compatible_registry.attr("_services");
     for (nb::handle pair : annotations.attr("items")()) {
         nb::object field = pair[0];
@@ -320,7 +319,7 @@ nb::object PluginManager_prepare(Call& c) {
             unsupported_unions.append(field);
             continue;
         }
-        if (!service_declared(get_origin, services, annotation)) missing_services.append(name_or_text(annotation));
+        if (!service_declared(origins, services, annotation)) missing_services.append(name_or_text(annotation));
     }
     if (nb::len(unsupported_unions) > 0) {
         logging.attr("warning")(steal_or_throw(PyUnicode_FromFormat(

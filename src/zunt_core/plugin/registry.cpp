@@ -2,6 +2,7 @@
 // the declared types of their attributes.
 #include "runtime/errors.hpp"
 #include "zunt_core/modules.hpp"
+#include "zunt_core/plugin/origin.hpp"
 
 #include <string>
 
@@ -11,13 +12,7 @@ using namespace rt;
 
 namespace {
 
-// get_origin(tp) or tp, through the module's bound get_origin.
-nb::object reduce_origin(nb::handle get_origin, nb::handle tp) {
-    nb::object origin = steal_or_throw(call_one(get_origin.ptr(), tp.ptr()));
-    int truthy = PyObject_IsTrue(origin.ptr());
-    if (truthy < 0) throw_current();
-    return truthy ? origin : nb::borrow(tp);
-}
+using plugin::OriginReducer;
 
 // issubclass(base, target), where a TypeError counts as no match.
 bool subclass_or_skip(nb::handle base, nb::handle target) {
@@ -38,7 +33,8 @@ nb::object services_of(nb::handle self) { return self.attr("_services"); }
 // The first entry of `services` whose key reduces to a class that is a
 // subclass of `target`: its value, or null when none matches. Walks the live
 // map the way `for key, value in services.items()` does.
-nb::object fallback_lookup(nb::handle get_origin, nb::handle services, nb::handle target) {
+nb::object fallback_lookup(const OriginReducer& origins, nb::handle services, nb::handle target) {
+    if (origins.rejects_every_class(target)) return nb::object();
     if (PyDict_CheckExact(services.ptr())) {
         Py_ssize_t pos = 0;
         PyObject* key = nullptr;
@@ -47,7 +43,7 @@ nb::object fallback_lookup(nb::handle get_origin, nb::handle services, nb::handl
         while (PyDict_Next(services.ptr(), &pos, &key, &value)) {
             nb::object k = nb::borrow(key);
             nb::object v = nb::borrow(value);
-            nb::object base = reduce_origin(get_origin, k);
+            nb::object base = origins.reduce(k);
             bool match = PyType_Check(base.ptr()) && subclass_or_skip(base, target);
             if (PyDict_Size(services.ptr()) != size) {
                 raise(PyExc_RuntimeError, "dictionary changed size during iteration");
@@ -58,7 +54,7 @@ nb::object fallback_lookup(nb::handle get_origin, nb::handle services, nb::handl
     }
     for (nb::handle item : services.attr("items")()) {
         nb::object k = item[0];
-        nb::object base = reduce_origin(get_origin, k);
+        nb::object base = origins.reduce(k);
         if (PyType_Check(base.ptr()) && subclass_or_skip(base, target)) return item[1];
     }
     return nb::object();
@@ -119,13 +115,13 @@ nb::object ServiceRegistry_inject_services(Call& c) {
     nb::handle target = c[1];
     nb::object cls = target.attr("__class__");
     nb::object hints = steal_or_throw(call_one(c.global("get_type_hints").ptr(), cls.ptr()));
-    nb::object get_origin = c.global("get_origin");
+    OriginReducer origins(c.global("get_origin"));
     nb::object services = services_of(c[0]);
     auto inject_one = [&](nb::handle name, nb::handle declared) {
         nb::object service = exact_lookup(services, declared);
         if (!service.is_valid() || service.is_none()) {
-            nb::object target_type = reduce_origin(get_origin, declared);
-            service = fallback_lookup(get_origin, services, target_type);
+            nb::object target_type = origins.reduce(declared);
+            service = fallback_lookup(origins, services, target_type);
         }
         if (!service.is_valid() || service.is_none()) return;
         nb::object value = is_factory(service) ? steal_or_throw(PyObject_CallNoArgs(service.ptr())) : service;

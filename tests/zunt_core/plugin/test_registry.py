@@ -285,3 +285,90 @@ def test_get():
     with pytest.raises(KeyError) as info:
         registry.get(List[int])
     assert info.value.args == ("Service List not registered",)
+
+
+# --- differential check of the subclass matching against the host's typing ---
+
+
+TV = typing.TypeVar("TV")
+
+
+class GenericBox(typing.Generic[TV]):
+    pass
+
+
+class Proto(typing.Protocol):
+    def method(self) -> None: ...
+
+
+class Abstract(__import__("abc").ABC):
+    pass
+
+
+class ConcreteAbstract(Abstract):
+    pass
+
+
+KEYS = [
+    Base,
+    Child1,
+    list,
+    List[int],
+    list[str],
+    typing.Generic,
+    GenericBox,
+    GenericBox[int],
+    Proto,
+    Abstract,
+    ConcreteAbstract,
+    int | str,
+    Optional[Base],
+    typing.Union[Child1, Child2],
+    "text",
+    typing.Literal[1],
+    typing.Callable[[int], str],
+]
+
+
+def reference_choice(services, declared):
+    """The matching written with the host's typing.get_origin and issubclass."""
+    service = services.get(declared)
+    if service is None:
+        target = typing.get_origin(declared) or declared
+        for key, value in services.items():
+            base = typing.get_origin(key) or key
+            if not isinstance(base, type):
+                continue
+            try:
+                if issubclass(base, target):
+                    service = value
+                    break
+            except TypeError:
+                continue
+    return service
+
+
+@pytest.mark.parametrize("declared", [k for k in KEYS if not isinstance(k, str)] + [object, typing.Any, dict, GenericBox[str], typing.Protocol])
+@pytest.mark.parametrize("rotation", range(0, len(KEYS), 3))
+def test_matching_agrees_with_the_host_typing_functions(declared, rotation):
+    keys = KEYS[rotation:] + KEYS[:rotation]
+    registry = ServiceRegistry()
+    for i, key in enumerate(keys):
+        registry.register(key, ("value", i))
+    target_cls = type("Target", (), {"__annotations__": {"field": declared}})
+    target = target_cls()
+    registry.inject_services(target)
+    expected = reference_choice(dict(registry._services), declared)
+    assert vars(target).get("field") == expected
+
+
+def test_patched_get_origin_is_used(monkeypatch):
+    calls = []
+
+    def recording(tp):
+        calls.append(tp)
+        return typing.get_origin(tp)
+
+    monkeypatch.setattr(registry_module, "get_origin", recording)
+    injected(make((Child1, "c")))
+    assert Base in calls and Child1 in calls
