@@ -29,6 +29,11 @@ const rt::ModuleEntry module_table[] = {
 
 void build_zunt_core(ModuleScope& m) {
     m.doc("ZUNT Core Library Module.");
+    m.from_import("zunt_core.plugin.handler", {"PluginHandler"});
+    m.from_import("zunt_core.plugin.manager", {"PluginManager"});
+    m.from_import("zunt_core.plugin.plugin", {"Plugin"});
+    m.from_import("zunt_core.services.config", {"ConfigService"});
+    m.set_all({"PluginManager", "PluginHandler", "Plugin", "ConfigService"});
 }
 
 }  // namespace zunt
