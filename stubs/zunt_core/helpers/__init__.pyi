@@ -1,0 +1,1 @@
+"""Module for helpers classes and functions."""
