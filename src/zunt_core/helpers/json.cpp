@@ -1,9 +1,699 @@
+// zunt_core.helpers.json: free functions over JSON-like trees of host values.
+//
+// The trees are walked here, over the caller's own objects, through the C API:
+// exact dicts, lists and tuples are read directly; subclasses and every other
+// value go through the host's protocols (methods, membership, item and
+// attribute access), so overridden methods behave as they would for Python
+// code. Values placed in results are the caller's own objects, never copies.
+#include "runtime/errors.hpp"
+#include "zunt/camel_case.hpp"
 #include "zunt_core/modules.hpp"
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace zunt {
 
+using namespace rt;
+
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char32_t), "code points are read as wchar_t");
+
+// ---------------------------------------------------------------------------
+// Small C API helpers
+
+nb::object own(PyObject* obj) { return steal_or_throw(obj); }
+
+bool truth(PyObject* obj) {
+    int r = PyObject_IsTrue(obj);
+    if (r < 0) throw_current();
+    return r != 0;
+}
+
+// `key in container`
+bool contains(PyObject* container, PyObject* key) {
+    int r = PyDict_CheckExact(container) ? PyDict_Contains(container, key) : PySequence_Contains(container, key);
+    if (r < 0) throw_current();
+    return r != 0;
+}
+
+// `container[key]`
+nb::object get_item(PyObject* container, PyObject* key) {
+    if (PyDict_CheckExact(container)) {
+        PyObject* value = PyDict_GetItemWithError(container, key);  // borrowed
+        if (value != nullptr) return nb::borrow(value);
+        if (PyErr_Occurred()) throw_current();
+        // Missing: let the host raise its KeyError.
+    }
+    return own(PyObject_GetItem(container, key));
+}
+
+// `container[key] = value`
+void set_item(PyObject* container, PyObject* key, PyObject* value) {
+    int r = PyDict_CheckExact(container) ? PyDict_SetItem(container, key, value)
+                                         : PyObject_SetItem(container, key, value);
+    if (r < 0) throw_current();
+}
+
+void list_append(PyObject* list, PyObject* item) {
+    if (PyList_Append(list, item) < 0) throw_current();
+}
+
+nb::object call_method(PyObject* obj, const char* name) {
+    nb::str method(name);
+    PyObject* args[1] = {obj};
+    return own(PyObject_VectorcallMethod(method.ptr(), args, 1, nullptr));
+}
+
+nb::object call_method(PyObject* obj, const char* name, PyObject* arg) {
+    nb::str method(name);
+    PyObject* args[2] = {obj, arg};
+    return own(PyObject_VectorcallMethod(method.ptr(), args, 2, nullptr));
+}
+
+std::string type_name(PyObject* obj) {
+    nb::object name = own(PyType_GetName(Py_TYPE(obj)));
+    return to_utf8(name);
+}
+
+// The host's recursion guard around one level of a recursive walk.
+class RecursionGuard {
+public:
+    RecursionGuard() {
+        if (Py_EnterRecursiveCall("")) throw_current();
+    }
+    ~RecursionGuard() { Py_LeaveRecursiveCall(); }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+};
+
+// `for item in seq: if not f(item): break`. Exact lists are walked by index,
+// re-reading the length at each step like the host's list iterator.
+template <class F>
+void for_each(PyObject* seq, F&& f) {
+    if (PyList_CheckExact(seq)) {
+        for (Py_ssize_t i = 0; i < PyList_Size(seq); ++i) {
+            nb::object item = nb::borrow(PyList_GetItem(seq, i));
+            if (!f(item.ptr())) return;
+        }
+        return;
+    }
+    if (PyTuple_CheckExact(seq)) {
+        const Py_ssize_t n = PyTuple_Size(seq);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (!f(PyTuple_GetItem(seq, i))) return;
+        }
+        return;
+    }
+    nb::object it = own(PyObject_GetIter(seq));
+    while (PyObject* item = PyIter_Next(it.ptr())) {
+        nb::object held = nb::steal(item);
+        if (!f(held.ptr())) return;
+    }
+    if (PyErr_Occurred()) throw_current();
+}
+
+// `k, v = pair`
+std::pair<nb::object, nb::object> unpack_pair(PyObject* pair) {
+    if (PyTuple_CheckExact(pair) && PyTuple_Size(pair) == 2) {
+        return {nb::borrow(PyTuple_GetItem(pair, 0)), nb::borrow(PyTuple_GetItem(pair, 1))};
+    }
+    PyObject* it = PyObject_GetIter(pair);
+    if (it == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_current();
+        PyErr_Clear();
+        raise(PyExc_TypeError, "cannot unpack non-iterable " + type_name(pair) + " object");
+    }
+    nb::object iter = nb::steal(it);
+    nb::object values[2];
+    for (int i = 0; i < 2; ++i) {
+        PyObject* item = PyIter_Next(it);
+        if (item == nullptr) {
+            if (PyErr_Occurred()) throw_current();
+            raise(PyExc_ValueError, "not enough values to unpack (expected 2, got " + std::to_string(i) + ")");
+        }
+        values[i] = nb::steal(item);
+    }
+    PyObject* extra = PyIter_Next(it);
+    if (extra != nullptr) {
+        Py_DECREF(extra);
+        raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+    }
+    if (PyErr_Occurred()) throw_current();
+    return {std::move(values[0]), std::move(values[1])};
+}
+
+// `for k, v in d.items(): f(k, v)`. Exact dicts are walked in place and,
+// like the host's iterator, refuse a change of size while they are walked.
+template <class F>
+void for_each_item(PyObject* d, F&& f) {
+    if (PyDict_CheckExact(d)) {
+        const Py_ssize_t size = PyDict_Size(d);
+        Py_ssize_t pos = 0;
+        PyObject* k;
+        PyObject* v;
+        while (PyDict_Next(d, &pos, &k, &v)) {
+            nb::object key = nb::borrow(k), value = nb::borrow(v);
+            f(key.ptr(), value.ptr());
+            if (PyDict_Size(d) != size) raise(PyExc_RuntimeError, "dictionary changed size during iteration");
+        }
+        return;
+    }
+    nb::object items = call_method(d, "items");
+    for_each(items.ptr(), [&](PyObject* pair) {
+        auto [key, value] = unpack_pair(pair);
+        f(key.ptr(), value.ptr());
+        return true;
+    });
+}
+
+// d.copy() (exact dicts and lists copied directly)
+nb::object shallow_copy(PyObject* obj) {
+    if (PyDict_CheckExact(obj)) return own(PyDict_Copy(obj));
+    if (PyList_CheckExact(obj)) return own(PyList_GetSlice(obj, 0, PyList_Size(obj)));
+    return call_method(obj, "copy");
+}
+
+// ---------------------------------------------------------------------------
+// get_value / has_value
+
+// getattr(obj, key, None), without the None: nullopt when the attribute is missing.
+std::optional<nb::object> read_attr(PyObject* obj, PyObject* key) {
+    PyObject* value = PyObject_GetAttr(obj, key);
+    if (value != nullptr) return nb::steal(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
+    PyErr_Clear();
+    return std::nullopt;
+}
+
+nb::object get_value(PyObject* obj, PyObject* key) {
+    if (PyDict_CheckExact(obj)) {
+        PyObject* value = PyDict_GetItemWithError(obj, key);  // borrowed
+        if (value != nullptr) return nb::borrow(value);
+        if (PyErr_Occurred()) throw_current();
+        return nb::none();
+    }
+    if (PyDict_Check(obj)) return call_method(obj, "get", key);
+    std::optional<nb::object> value = read_attr(obj, key);
+    return value ? std::move(*value) : nb::none();
+}
+
+bool has_value(PyObject* obj, PyObject* key) {
+    if (PyDict_Check(obj)) return contains(obj, key);
+    return read_attr(obj, key).has_value();
+}
+
+// has_value(obj, key) and then, when present, get_value(obj, key). An exact
+// dict answers both with one lookup; anything else is read twice, as the
+// two calls would.
+std::optional<nb::object> lookup(PyObject* obj, PyObject* key) {
+    if (PyDict_CheckExact(obj)) {
+        PyObject* value = PyDict_GetItemWithError(obj, key);  // borrowed
+        if (value != nullptr) return nb::borrow(value);
+        if (PyErr_Occurred()) throw_current();
+        return std::nullopt;
+    }
+    if (!has_value(obj, key)) return std::nullopt;
+    return get_value(obj, key);
+}
+
+nb::object json_get_value(Call& c) { return get_value(c[0].ptr(), c[1].ptr()); }
+
+nb::object json_has_value(Call& c) { return nb::bool_(has_value(c[0].ptr(), c[1].ptr())); }
+
+// ---------------------------------------------------------------------------
+// filter_json
+
+struct BaseField {
+    nb::object name;
+    bool bare = false;
+    // The segments after the base name of each related field, in order.
+    std::vector<std::vector<nb::object>> related;
+};
+
+struct FilterContext {
+    PyObject* fields;
+    nb::object dot = nb::str(".");
+    nb::object dict_name = nb::str("__dict__");
+    // Built once for a list or tuple of fields; anything else (an iterator,
+    // say) is read afresh at every level, as the host would.
+    bool reusable = false;
+    std::optional<std::vector<BaseField>> plan;
+};
+
+// field.split(".")
+nb::object split_path(FilterContext& ctx, PyObject* field) {
+    if (PyUnicode_CheckExact(field)) return own(PyUnicode_Split(field, ctx.dot.ptr(), -1));
+    return call_method(field, "split", ctx.dot.ptr());
+}
+
+std::vector<BaseField> build_plan(FilterContext& ctx) {
+    PyObject* fields = ctx.fields;
+    std::vector<BaseField> bases;
+    nb::object seen = own(PyDict_New());
+    for_each(fields, [&](PyObject* field) {
+        nb::object parts = split_path(ctx, field);
+        nb::object first = PyList_CheckExact(parts.ptr()) && PyList_Size(parts.ptr()) > 0
+                               ? nb::borrow(PyList_GetItem(parts.ptr(), 0))
+                               : own(PySequence_GetItem(parts.ptr(), 0));
+        int known = PyDict_Contains(seen.ptr(), first.ptr());
+        if (known < 0) throw_current();
+        if (!known) {
+            set_item(seen.ptr(), first.ptr(), Py_None);
+            bases.push_back(BaseField{first});
+        }
+        return true;
+    });
+    for (BaseField& base : bases) {
+        base.bare = contains(fields, base.name.ptr());
+        if (base.bare) continue;
+        nb::object prefix = PyUnicode_CheckExact(base.name.ptr())
+                                ? own(PyUnicode_Concat(base.name.ptr(), ctx.dot.ptr()))
+                                : own(PyNumber_Add(base.name.ptr(), ctx.dot.ptr()));
+        for_each(fields, [&](PyObject* field) {
+            bool related;
+            if (PyUnicode_CheckExact(field) && PyUnicode_CheckExact(prefix.ptr())) {
+                Py_ssize_t r = PyUnicode_Tailmatch(field, prefix.ptr(), 0, PY_SSIZE_T_MAX, -1);
+                if (r < 0) throw_current();
+                related = r != 0;
+            } else {
+                related = truth(call_method(field, "startswith", prefix.ptr()).ptr());
+            }
+            if (!related) return true;
+            nb::object parts = split_path(ctx, field);
+            std::vector<nb::object> segments;
+            if (PyList_CheckExact(parts.ptr())) {
+                const Py_ssize_t n = PyList_Size(parts.ptr());
+                for (Py_ssize_t i = 1; i < n; ++i) segments.push_back(nb::borrow(PyList_GetItem(parts.ptr(), i)));
+            } else {
+                nb::object tail = own(PySequence_GetSlice(parts.ptr(), 1, PY_SSIZE_T_MAX));
+                for_each(tail.ptr(), [&](PyObject* s) {
+                    segments.push_back(nb::borrow(s));
+                    return true;
+                });
+            }
+            base.related.push_back(std::move(segments));
+            return true;
+        });
+    }
+    return bases;
+}
+
+// A new dict holding, for each related field, the leaf it names in `source`,
+// under the same chain of keys.
+nb::object build_record(PyObject* source, const BaseField& base) {
+    nb::object record = own(PyDict_New());
+    for (const std::vector<nb::object>& segments : base.related) {
+        if (segments.empty()) continue;
+        const std::size_t last = segments.size() - 1;
+        nb::object current = nb::borrow(source);
+        bool found = true;
+        for (std::size_t i = 0; i < last; ++i) {
+            std::optional<nb::object> next = lookup(current.ptr(), segments[i].ptr());
+            if (!next) {
+                found = false;
+                break;
+            }
+            current = std::move(*next);
+        }
+        if (!found || !has_value(current.ptr(), segments[last].ptr())) continue;
+        nb::object target = record;
+        for (std::size_t i = 0; i < last; ++i) {
+            PyObject* key = segments[i].ptr();
+            if (!contains(target.ptr(), key)) {
+                nb::object level = own(PyDict_New());
+                set_item(target.ptr(), key, level.ptr());
+            }
+            target = get_item(target.ptr(), key);
+        }
+        nb::object leaf = get_value(current.ptr(), segments[last].ptr());
+        set_item(target.ptr(), segments[last].ptr(), leaf.ptr());
+    }
+    return record;
+}
+
+bool has_instance_dict(FilterContext& ctx, PyObject* obj) {
+    return read_attr(obj, ctx.dict_name.ptr()).has_value();
+}
+
+nb::object filter_node(FilterContext& ctx, PyObject* data) {
+    if (!truth(ctx.fields)) return nb::borrow(data);
+    if (PyList_Check(data)) {
+        RecursionGuard guard;
+        nb::object result = own(PyList_New(0));
+        for_each(data, [&](PyObject* item) {
+            list_append(result.ptr(), filter_node(ctx, item).ptr());
+            return true;
+        });
+        return result;
+    }
+    if (!PyDict_Check(data) && !has_instance_dict(ctx, data)) return nb::borrow(data);
+
+    std::vector<BaseField> fresh;
+    const std::vector<BaseField>* plan;
+    if (ctx.reusable) {
+        if (!ctx.plan) ctx.plan = build_plan(ctx);
+        plan = &*ctx.plan;
+    } else {
+        fresh = build_plan(ctx);
+        plan = &fresh;
+    }
+
+    nb::object result = own(PyDict_New());
+    for (const BaseField& base : *plan) {
+        PyObject* name = base.name.ptr();
+        nb::object value = get_value(data, name);
+        if (base.bare) {
+            if (!value.is_none() || has_value(data, name)) set_item(result.ptr(), name, value.ptr());
+            continue;
+        }
+        if (value.is_none() && !has_value(data, name)) continue;
+        if (PyList_Check(value.ptr())) {
+            nb::object records = own(PyList_New(0));
+            for_each(value.ptr(), [&](PyObject* item) {
+                nb::object record = build_record(item, base);
+                if (PyDict_Size(record.ptr()) > 0) list_append(records.ptr(), record.ptr());
+                return true;
+            });
+            if (PyList_Size(records.ptr()) > 0) set_item(result.ptr(), name, records.ptr());
+        } else {
+            nb::object record = build_record(value.ptr(), base);
+            if (PyDict_Size(record.ptr()) > 0) set_item(result.ptr(), name, record.ptr());
+        }
+    }
+    return result;
+}
+
+nb::object json_filter_json(Call& c) {
+    FilterContext ctx{c[1].ptr()};
+    ctx.reusable = PyList_Check(ctx.fields) || PyTuple_Check(ctx.fields);
+    return filter_node(ctx, c[0].ptr());
+}
+
+// ---------------------------------------------------------------------------
+// camel_to_snake_case / convert_keys_to_snake_case
+
+// The host's own substitutions, for anything that is not an exact str (their
+// errors and their handling of str subclasses are the host's).
+nb::object camel_to_snake_host(Call& c, PyObject* text) {
+    nb::object sub = c.global("re").attr("sub");
+    nb::object repl = nb::str("\\1_\\2");
+    nb::object step1 = sub(nb::str("(.)([A-Z][a-z]+)"), repl, nb::handle(text));
+    nb::object step2 = sub(nb::str("([a-z0-9])([A-Z])"), repl, step1);
+    return step2.attr("lower")();
+}
+
+nb::object camel_to_snake(Call& c, PyObject* text) {
+    if (!PyUnicode_CheckExact(text)) return camel_to_snake_host(c, text);
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    if (utf8 != nullptr && size == PyUnicode_GetLength(text)) {
+        // Pure ASCII: the UTF-8 bytes are the code points.
+        std::string out = text::camel_to_snake_ascii(std::string_view(utf8, static_cast<std::size_t>(size)));
+        return own(PyUnicode_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+    }
+    if (utf8 == nullptr) PyErr_Clear();  // lone surrogates have no UTF-8 form
+    wchar_t* wide_raw = PyUnicode_AsWideCharString(text, &size);
+    if (wide_raw == nullptr) throw_current();
+    std::u32string points(static_cast<std::size_t>(size), U'\0');
+    std::memcpy(points.data(), wide_raw, static_cast<std::size_t>(size) * sizeof(char32_t));
+    PyMem_Free(wide_raw);
+    std::u32string broken = text::insert_word_breaks(std::u32string_view(points));
+    nb::object joined = own(PyUnicode_FromWideChar(reinterpret_cast<const wchar_t*>(broken.data()),
+                                                   static_cast<Py_ssize_t>(broken.size())));
+    // Full Unicode case mapping is the host's.
+    return call_method(joined.ptr(), "lower");
+}
+
+nb::object json_camel_to_snake_case(Call& c) { return camel_to_snake(c, c[0].ptr()); }
+
+nb::object convert_keys(Call& c, PyObject* data) {
+    if (PyDict_Check(data)) {
+        RecursionGuard guard;
+        nb::object copy = shallow_copy(data);
+        nb::object result = own(PyDict_New());
+        for_each_item(copy.ptr(), [&](PyObject* key, PyObject* value) {
+            nb::object new_key = camel_to_snake(c, key);
+            nb::object new_value = convert_keys(c, value);
+            set_item(result.ptr(), new_key.ptr(), new_value.ptr());
+        });
+        return result;
+    }
+    if (PyList_Check(data)) {
+        RecursionGuard guard;
+        nb::object copy = shallow_copy(data);
+        nb::object result = own(PyList_New(0));
+        for_each(copy.ptr(), [&](PyObject* item) {
+            list_append(result.ptr(), convert_keys(c, item).ptr());
+            return true;
+        });
+        return result;
+    }
+    return nb::borrow(data);
+}
+
+nb::object json_convert_keys_to_snake_case(Call& c) { return convert_keys(c, c[0].ptr()); }
+
+// ---------------------------------------------------------------------------
+// merge_dicts
+
+nb::object merge(PyObject* d1, PyObject* d2) {
+    RecursionGuard guard;
+    nb::object result = shallow_copy(d1);
+    for_each_item(d2, [&](PyObject* key, PyObject* value) {
+        PyObject* target = result.ptr();
+        std::optional<nb::object> existing;
+        if (PyDict_CheckExact(target)) {
+            PyObject* found = PyDict_GetItemWithError(target, key);  // borrowed
+            if (found != nullptr) {
+                existing = nb::borrow(found);
+            } else if (PyErr_Occurred()) {
+                throw_current();
+            }
+        } else if (contains(target, key)) {
+            existing = get_item(target, key);
+        }
+        if (existing && PyDict_Check(existing->ptr()) && PyDict_Check(value)) {
+            nb::object merged = merge(existing->ptr(), value);
+            set_item(target, key, merged.ptr());
+        } else {
+            set_item(target, key, value);
+        }
+    });
+    return result;
+}
+
+nb::object json_merge_dicts(Call& c) { return merge(c[0].ptr(), c[1].ptr()); }
+
+// ---------------------------------------------------------------------------
+// get_value_by_path / set_value_by_path
+
+nb::object json_get_value_by_path(Call& c) {
+    nb::object current = nb::borrow(c[0]);
+    bool missing = false;
+    for_each(c[1].ptr(), [&](PyObject* part) {
+        PyObject* cur = current.ptr();
+        if (PyDict_Check(cur)) {
+            if (PyDict_CheckExact(cur)) {
+                PyObject* value = PyDict_GetItemWithError(cur, part);  // borrowed
+                if (value == nullptr) {
+                    if (PyErr_Occurred()) throw_current();
+                    missing = true;
+                    return false;
+                }
+                current = nb::borrow(value);
+                return true;
+            }
+            if (!contains(cur, part)) {
+                missing = true;
+                return false;
+            }
+            current = get_item(cur, part);
+            return true;
+        }
+        if (PyList_Check(cur)) {
+            nb::object projected = own(PyList_New(0));
+            for_each(cur, [&](PyObject* item) {
+                if (!PyDict_Check(item)) return true;
+                if (PyDict_CheckExact(item)) {
+                    PyObject* value = PyDict_GetItemWithError(item, part);  // borrowed
+                    if (value != nullptr) {
+                        list_append(projected.ptr(), value);
+                    } else if (PyErr_Occurred()) {
+                        throw_current();
+                    }
+                } else if (contains(item, part)) {
+                    list_append(projected.ptr(), get_item(item, part).ptr());
+                }
+                return true;
+            });
+            current = PyList_Size(projected.ptr()) > 0 ? projected : nb::none();
+            return true;
+        }
+        missing = true;
+        return false;
+    });
+    return missing ? nb::none() : current;
+}
+
+nb::object json_set_value_by_path(Call& c) {
+    PyObject* path = c[1].ptr();
+    nb::object head;
+    if (PyList_CheckExact(path)) {
+        const Py_ssize_t n = PyList_Size(path);
+        head = own(PyList_GetSlice(path, 0, n > 0 ? n - 1 : 0));
+    } else {
+        nb::object minus_one = own(PyLong_FromLong(-1));
+        nb::object slice = own(PySlice_New(Py_None, minus_one.ptr(), Py_None));
+        head = own(PyObject_GetItem(path, slice.ptr()));
+    }
+    nb::object current = nb::borrow(c[0]);
+    for_each(head.ptr(), [&](PyObject* part) {
+        if (!contains(current.ptr(), part)) {
+            nb::object level = own(PyDict_New());
+            set_item(current.ptr(), part, level.ptr());
+        }
+        current = get_item(current.ptr(), part);
+        return true;
+    });
+    nb::object last;
+    if (PyList_CheckExact(path)) {
+        const Py_ssize_t n = PyList_Size(path);
+        if (n == 0) raise(PyExc_IndexError, "list index out of range");
+        last = nb::borrow(PyList_GetItem(path, n - 1));
+    } else {
+        nb::object minus_one = own(PyLong_FromLong(-1));
+        last = own(PyObject_GetItem(path, minus_one.ptr()));
+    }
+    set_item(current.ptr(), last.ptr(), c[2].ptr());
+    return nb::none();
+}
+
+// ---------------------------------------------------------------------------
+// to_dict
+
+struct ToDictContext {
+    nb::object datetime;
+    nb::object base_model;
+    nb::object dict_name = nb::str("__dict__");
+};
+
+bool is_instance(PyObject* obj, PyObject* cls) {
+    int r = PyObject_IsInstance(obj, cls);
+    if (r < 0) throw_current();
+    return r != 0;
+}
+
+nb::object to_dict(ToDictContext& ctx, PyObject* obj) {
+    if (obj == Py_None) return nb::none();
+    if (PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj)) return nb::borrow(obj);
+    RecursionGuard guard;
+    if (PyList_Check(obj) || PyTuple_Check(obj)) {
+        nb::object result = own(PyList_New(0));
+        for_each(obj, [&](PyObject* item) {
+            list_append(result.ptr(), to_dict(ctx, item).ptr());
+            return true;
+        });
+        return result;
+    }
+    if (PyDict_Check(obj)) {
+        nb::object result = own(PyDict_New());
+        for_each_item(obj, [&](PyObject* key, PyObject* value) {
+            nb::object converted = to_dict(ctx, value);
+            set_item(result.ptr(), key, converted.ptr());
+        });
+        return result;
+    }
+    if (is_instance(obj, ctx.datetime.ptr())) return call_method(obj, "isoformat");
+    if (is_instance(obj, ctx.base_model.ptr())) {
+        nb::object dump = call_method(obj, "model_dump");
+        return to_dict(ctx, dump.ptr());
+    }
+    if (std::optional<nb::object> attrs = read_attr(obj, ctx.dict_name.ptr()); attrs && truth(attrs->ptr())) {
+        return to_dict(ctx, attrs->ptr());
+    }
+    return own(PyObject_Str(obj));
+}
+
+nb::object json_to_dict(Call& c) {
+    ToDictContext ctx{c.global("datetime"), c.global("BaseModel")};
+    return to_dict(ctx, c[0].ptr());
+}
+
+}  // namespace
+
 void build_zunt_core_helpers_json(ModuleScope& m) {
     m.doc("JSON helper functions for filtering and manipulating JSON data.");
+    m.import_bind("re");
+    m.from_import("datetime", {"datetime"});
+    m.from_import("typing", {"Any", "List"});
+    m.from_import("pydantic", {"BaseModel"});
+
+    nb::object Any = m.get("Any");
+    nb::object str = builtin("str");
+    nb::object dict = builtin("dict");
+    nb::object list_str = subscript(m.get("List"), str);
+
+    m.def({"filter_json",
+           {arg("data", Any), arg("fields", list_str)},
+           json_filter_json,
+           "Filter JSON data based on field paths.\n\n"
+           "Bare fields keep a whole value; dotted fields keep the leaf they name, under the\n"
+           "same chain of keys. Lists are filtered item by item.",
+           Any});
+    m.def({"convert_keys_to_snake_case",
+           {arg("data", Any)},
+           json_convert_keys_to_snake_case,
+           "Recursively convert all dictionary keys from camelCase to snake_case.\n\n"
+           "Dicts and lists are rebuilt; any other value is returned as it is.",
+           Any});
+    m.def({"get_value",
+           {arg("obj", Any), arg("key", str)},
+           json_get_value,
+           "Get value from an object or dict using either attribute or key access.\n\n"
+           "Returns None when the key or attribute is missing.",
+           Any});
+    m.def({"has_value",
+           {arg("obj", Any), arg("key", str)},
+           json_has_value,
+           "Check if an object or dict has a value using either attribute or key access.",
+           builtin("bool")});
+    m.def({"merge_dicts",
+           {arg("d1", dict), arg("d2", dict)},
+           json_merge_dicts,
+           "Deep merge two dictionaries.\n\n"
+           "Values of d2 win, except where both sides hold a dict: those are merged in turn.\n"
+           "Neither argument is changed.",
+           dict});
+    m.def({"get_value_by_path",
+           {arg("data", Any), arg("path", list_str)},
+           json_get_value_by_path,
+           "Get a value from nested data using a path list.\n\n"
+           "A list on the way yields the values of its dict items that hold the key; a missing\n"
+           "key gives None.",
+           Any});
+    m.def({"set_value_by_path",
+           {arg("target", dict), arg("path", list_str), arg("value", Any)},
+           json_set_value_by_path,
+           "Set a value in a nested dictionary using a path list.\n\n"
+           "Missing intermediate levels are created as new dicts.",
+           nb::none()});
+    m.def({"to_dict",
+           {arg("obj", Any)},
+           json_to_dict,
+           "Convert any object to a dictionary recursively.\n\n"
+           "Models are dumped, date-times become ISO text, objects give their attributes and\n"
+           "anything else not JSON-like gives its text form.",
+           Any});
+    m.def({"camel_to_snake_case",
+           {arg("text", str)},
+           json_camel_to_snake_case,
+           "Convert a camelCase string to snake_case.",
+           str});
 }
 
 }  // namespace zunt

@@ -1,0 +1,352 @@
+import inspect
+import re
+import subprocess
+import sys
+from datetime import date, datetime
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from pydantic import BaseModel
+
+from zunt_core.helpers import json as J
+
+
+class Obj:
+    def __init__(self, **kw):
+        self.__dict__.update(kw)
+
+
+class Empty:
+    pass
+
+
+class Model(BaseModel):
+    name: str
+    when: datetime
+
+
+# --- module ---------------------------------------------------------------
+
+def test_module_names_and_signatures():
+    names = {k for k in vars(J) if not k.startswith("__")}
+    assert names == {"re", "datetime", "Any", "List", "BaseModel", "filter_json", "convert_keys_to_snake_case",
+                     "get_value", "has_value", "merge_dicts", "get_value_by_path", "set_value_by_path",
+                     "to_dict", "camel_to_snake_case"}
+    assert not hasattr(J, "__all__")
+    assert J.re is re and J.datetime is datetime and J.BaseModel is BaseModel
+    assert J.__doc__.startswith("JSON helper functions for filtering and manipulating JSON data.")
+    assert str(inspect.signature(J.filter_json)) == "(data: Any, fields: List[str]) -> Any"
+    assert str(inspect.signature(J.set_value_by_path)) == "(target: dict, path: List[str], value: Any) -> None"
+    assert str(inspect.signature(J.merge_dicts)) == "(d1: dict, d2: dict) -> dict"
+    assert str(inspect.signature(J.has_value)) == "(obj: Any, key: str) -> bool"
+    assert J.camel_to_snake_case.__doc__.startswith("Convert a camelCase string to snake_case.")
+    assert J.get_value(obj={"k": 1}, key="k") == 1
+
+
+def test_import_behaviour():
+    code = (
+        "import sys, zunt_core.helpers\n"
+        "assert 'zunt_core.helpers.json' not in sys.modules\n"
+        "assert 'pydantic' not in sys.modules\n"
+        "assert not hasattr(zunt_core.helpers, 'json')\n"
+        "import zunt_core.helpers.json\n"
+        "assert 'pydantic' in sys.modules\n"
+    )
+    subprocess.run([sys.executable, "-c", code], check=True)
+
+
+# --- get_value / has_value -------------------------------------------------
+
+class Prop:
+    calls = 0
+
+    @property
+    def p(self):
+        Prop.calls += 1
+        return 1
+
+    @property
+    def boom(self):
+        raise KeyError("boom")
+
+
+@pytest.mark.parametrize("obj, key, value, present", [
+    ({}, "a", None, False),
+    ({"a": None}, "a", None, True),
+    ({"a": 1}, "a", 1, True),
+    (Obj(), "a", None, False),
+    (Obj(a=2), "a", 2, True),
+    ("abc", "upper", "abc".upper, True),
+])
+def test_get_and_has_value(obj, key, value, present):
+    assert J.get_value(obj, key) == value
+    assert J.has_value(obj, key) is present
+
+
+def test_get_has_value_errors_and_properties():
+    Prop.calls = 0
+    assert J.has_value(Prop(), "p") is True and Prop.calls == 1
+    with pytest.raises(KeyError):
+        J.get_value(Prop(), "boom")
+    with pytest.raises(KeyError):
+        J.has_value(Prop(), "boom")
+    with pytest.raises(TypeError, match="attribute name must be string"):
+        J.get_value(Obj(), 1)
+    with pytest.raises(TypeError, match="unhashable"):
+        J.has_value({}, [])
+
+
+def test_dict_subclass_uses_its_methods():
+    class D(dict):
+        def get(self, key, default=None):
+            return "via-get"
+
+        def __contains__(self, key):
+            return key == "yes"
+
+    assert J.get_value(D(), "x") == "via-get"
+    assert J.has_value(D(), "yes") and not J.has_value(D(yes=1, x=1), "x")
+
+
+# --- merge_dicts -------------------------------------------------------------
+
+def test_merge_dicts_deep_order_and_sharing():
+    inner1, inner2 = {"x": 1, "y": 2}, {"y": 3, "z": 4}
+    lst1, lst2, kept = [1], [2], {"k": 1}
+    d1 = {"a": inner1, "b": 1, "l": lst1, "kept": kept, "n": {"q": 1}}
+    d2 = {"a": inner2, "c": 5, "l": lst2, "n": None}
+    r = J.merge_dicts(d1, d2)
+    assert list(r.items()) == [("a", {"x": 1, "y": 3, "z": 4}), ("b", 1), ("l", [2]), ("kept", {"k": 1}),
+                               ("n", None), ("c", 5)]
+    assert r["l"] is lst2 and r["kept"] is kept and r["a"] is not inner1
+    assert d1 == {"a": {"x": 1, "y": 2}, "b": 1, "l": [1], "kept": {"k": 1}, "n": {"q": 1}}
+    assert d2 == {"a": {"y": 3, "z": 4}, "c": 5, "l": [2], "n": None}
+
+
+def test_merge_dicts_errors():
+    with pytest.raises(AttributeError):
+        J.merge_dicts(1, {})
+    with pytest.raises(AttributeError):
+        J.merge_dicts({}, 1)
+
+
+# --- paths -------------------------------------------------------------------
+
+@pytest.mark.parametrize("data, path, expected", [
+    ({"a": [{"b": 1}, {"c": 0}, {"b": 2}]}, ["a", "b"], [1, 2]),
+    ({"a": [{"c": 0}, 5, [{"b": 1}]]}, ["a", "b"], None),
+    ({"a": [{"b": {"c": 1}}, {"b": {"c": 2}}]}, ["a", "b", "c"], [1, 2]),
+    ({"a": Obj(b=1)}, ["a", "b"], None),
+    ({"a": ({"b": 1},)}, ["a", "b"], None),
+    ({"a": {"b": None}}, ["a", "b"], None),
+    ({"a": 1}, ["x"], None),
+])
+def test_get_value_by_path(data, path, expected):
+    assert J.get_value_by_path(data, path) == expected
+
+
+def test_get_value_by_path_identity_and_errors():
+    data = {"a": {"b": [1]}}
+    assert J.get_value_by_path(data, []) is data
+    assert J.get_value_by_path(data, ["a", "b"]) is data["a"]["b"]
+    with pytest.raises(TypeError):
+        J.get_value_by_path(data, 5)
+
+
+def test_set_value_by_path():
+    t = {}
+    assert J.set_value_by_path(t, ["a", "b", "c"], 1) is None
+    assert t == {"a": {"b": {"c": 1}}}
+    t = {"a": {"x": 1}}
+    J.set_value_by_path(t, ("a", "y"), 2)
+    assert t == {"a": {"x": 1, "y": 2}}
+    t = {"a": 1}
+    with pytest.raises(IndexError):
+        J.set_value_by_path(t, [], 1)
+    assert t == {"a": 1}
+    t = {"a": 5}
+    with pytest.raises(TypeError):
+        J.set_value_by_path(t, ["a", "b", "c"], 1)
+    assert t == {"a": 5}
+
+
+# --- to_dict -----------------------------------------------------------------
+
+def test_to_dict_rules():
+    when = datetime(2024, 5, 6, 7, 8, 9)
+    s = "text"
+    out = J.to_dict({"t": (1, [2, (3,)]), "when": when, "b": True, "n": None, "s": s, "f": 1.5,
+                     "obj": Obj(x=1, inner=Obj(when=when)), "empty": Empty(), "set": {1},
+                     "day": date(2024, 1, 2), "model": Model(name="m", when=when)})
+    assert out == {"t": [1, [2, [3]]], "when": "2024-05-06T07:08:09", "b": True, "n": None, "s": "text",
+                   "f": 1.5, "obj": {"x": 1, "inner": {"when": "2024-05-06T07:08:09"}},
+                   "empty": str(out["empty"]) and out["empty"], "set": "{1}", "day": "2024-01-02",
+                   "model": {"name": "m", "when": "2024-05-06T07:08:09"}}
+    assert out["empty"].startswith("<") and out["b"] is True and out["s"] is s
+    assert isinstance(J.to_dict((1,)), list)
+
+
+def test_to_dict_errors_pass_through():
+    class Bad:
+        __slots__ = ()
+
+        def __str__(self):
+            raise ValueError("no text")
+
+    with pytest.raises(ValueError, match="no text"):
+        J.to_dict([Bad()])
+
+
+# --- convert_keys_to_snake_case ---------------------------------------------
+
+def test_convert_keys_to_snake_case():
+    inner = {"innerKey": 2}
+    data = {"userId": 1, "nested": [inner], "keep": ({"tupleKey": 1},), "obj": Obj(someKey=1)}
+    out = J.convert_keys_to_snake_case(data)
+    assert out == {"user_id": 1, "nested": [{"inner_key": 2}], "keep": data["keep"], "obj": data["obj"]}
+    assert out["keep"] is data["keep"] and out["obj"] is data["obj"]
+    assert data["nested"][0] == {"innerKey": 2}
+    t = ({"aB": 1},)
+    assert J.convert_keys_to_snake_case(t) is t
+    assert list(J.convert_keys_to_snake_case({"aB": 1, "a_b": 2, "c": 3}).items()) == [("a_b", 2), ("c", 3)]
+    with pytest.raises(TypeError, match="expected string or bytes-like object, got 'int'"):
+        J.convert_keys_to_snake_case({1: 2})
+
+
+# --- camel_to_snake_case -----------------------------------------------------
+
+def host_camel(text):
+    s = re.sub("(.)([A-Z][a-z]+)", r"\1_\2", text)
+    return re.sub("([a-z0-9])([A-Z])", r"\1_\2", s).lower()
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("helloWorld", "hello_world"), ("APIResponse", "api_response"), ("IOStream", "io_stream"),
+    ("userID", "user_id"), ("snake_Case", "snake__case"), ("already_snake", "already_snake"), ("", ""),
+    ("aBcDe", "a_bc_de"), ("\nAbc", "\nabc"), ("ÉtéAbcDÉf", "été_abc_déf"), ("İAbc", "i̇_abc"),
+])
+def test_camel_to_snake_case_examples(text, expected):
+    assert J.camel_to_snake_case(text) == expected == host_camel(text)
+
+
+camel_alphabet = st.sampled_from("aAbBzZyY09_\n\r .éÉßİΣ\u0130\ud800😀")
+
+
+@settings(max_examples=3000)
+@given(st.text(camel_alphabet) | st.text())
+def test_camel_to_snake_case_matches_host_regex(text):
+    assert J.camel_to_snake_case(text) == host_camel(text)
+
+
+def test_camel_to_snake_case_str_subclass_and_errors():
+    class S(str):
+        pass
+
+    assert J.camel_to_snake_case(S("fooBar")) == "foo_bar"
+    with pytest.raises(TypeError, match="expected string or bytes-like object, got 'int'"):
+        J.camel_to_snake_case(5)
+    with pytest.raises(TypeError):
+        J.camel_to_snake_case(b"fooBar")
+
+
+# --- filter_json -------------------------------------------------------------
+
+@pytest.mark.parametrize("data", ["text", 5, None, (1, 2), {"a": 1}, [1]])
+def test_filter_json_pass_through(data):
+    assert J.filter_json(data, []) is data
+    assert J.filter_json(data, None) is data
+    if not isinstance(data, (dict, list)):
+        assert J.filter_json(data, ["a"]) is data
+
+
+@pytest.mark.parametrize("data, fields, expected", [
+    ([{"a": 1}, 5, {}], ["a"], [{"a": 1}, 5, {}]),
+    ([[{"a": 1, "b": 2}]], ["a"], [[{"a": 1}]]),
+    ({"a": 1, "b": 2}, ["a"], {"a": 1}),
+    ({"a": 1, "b": 2}, ["c"], {}),
+    ({"a": None}, ["a"], {"a": None}),
+    ({"a": {"b": 1, "c": 2}}, ["a.b"], {"a": {"b": 1}}),
+    ({"a": [{"b": 1, "c": 2}, {"c": 3}, 5]}, ["a.b"], {"a": [{"b": 1}]}),
+    ({"a": [{"c": 3}, 5]}, ["a.b"], {}),
+    ({"a": {"x": [{"b": 1}]}}, ["a.x.b"], {}),
+    ({"a": {"b": {"c": 1, "d": 2}}}, ["a.b.c", "a.b.d"], {"a": {"b": {"c": 1, "d": 2}}}),
+    ({"a": {"b": {"c": 1, "d": 2}}}, ["a.b", "a.b.c"], {"a": {"b": {"c": 1, "d": 2}}}),
+    ({"a": {"b": {"c": 1, "d": 2}}}, ["a.b.c", "a.b"], {"a": {"b": {"c": 1, "d": 2}}}),
+    ({"a": None}, ["a.b"], {}),
+    ({"a": 1, "b": {"c": 2}}, ["a", "a.x", "b.c"], {"a": 1, "b": {"c": 2}}),
+    (Obj(a=1, b=2), ["a"], {"a": 1}),
+    ({"a": Obj(b=Obj(c=3), d=4)}, ["a.b.c"], {"a": {"b": {"c": 3}}}),
+])
+def test_filter_json(data, fields, expected):
+    assert J.filter_json(data, fields) == expected
+
+
+def test_filter_json_key_order_and_identity():
+    data = {"a": {"x": 1, "y": {"q": 2}}, "b": [1]}
+    out = J.filter_json(data, ["a.y.q", "a.x", "a.y.q", "b"])
+    assert list(out["a"]) == ["y", "x"]
+    assert out["b"] is data["b"]
+    whole = {"b": [1]}
+    out = J.filter_json({"a": whole}, ["a", "a.b"])
+    assert out["a"] is whole
+    out["a"]["b"].append(2)
+    assert whole == {"b": [1, 2]}
+    assert type(J.filter_json(Obj(a=1), ["a"])) is dict
+
+
+def test_filter_json_leaves_data_alone():
+    data = {"a": {"b": {"c": 1}, "l": [{"m": 1}]}}
+    snapshot = repr(data)
+    J.filter_json(data, ["a.b", "a.b.c", "a.b.c.d", "a.l.m", "a.b.x"])
+    assert repr(data) == snapshot
+
+
+def test_filter_json_errors():
+    with pytest.raises(AttributeError):
+        J.filter_json({"a": 1}, [1])
+    with pytest.raises(KeyError):
+        J.filter_json(Obj(p=Prop()), ["p.boom"])
+
+
+# --- cycles ------------------------------------------------------------------
+
+def cyclic_list():
+    lst = []
+    lst.append(lst)
+    return lst
+
+
+def cyclic_dict():
+    d = {}
+    d["self"] = d
+    return d
+
+
+def mutual_lists():
+    a, b = [], []
+    a.append({"k": b})
+    b.append(a)
+    return a
+
+
+@pytest.mark.parametrize("call, make", [
+    (J.to_dict, cyclic_list),
+    (J.to_dict, cyclic_dict),
+    (J.to_dict, mutual_lists),
+    (J.convert_keys_to_snake_case, cyclic_list),
+    (J.convert_keys_to_snake_case, cyclic_dict),
+    (J.convert_keys_to_snake_case, mutual_lists),
+    (lambda d: J.merge_dicts(d, d), cyclic_dict),
+    (lambda d: J.merge_dicts({"x": {"l": [1]}, "y": d}, {"y": d}), cyclic_dict),
+    (lambda d: J.filter_json(d, ["a"]), cyclic_list),
+    (lambda d: J.filter_json([[d]], ["a.b"]), cyclic_list),
+])
+def test_cycles_raise_recursion_error(call, make):
+    with pytest.raises(RecursionError):
+        call(make())
+
+
+def test_filter_json_does_not_enter_dicts_that_contain_themselves():
+    d = cyclic_dict()
+    assert J.filter_json(d, ["self"])["self"] is d
