@@ -23,6 +23,13 @@ def only_self(self):
     return self
 
 
+def outcome(fn, args, kwargs):
+    try:
+        return ("ok", fn(*args, **kwargs))
+    except TypeError as exc:
+        return ("TypeError", str(exc))
+
+
 CALLS = [
     ((1,), {"c": 3}),
     ((1, 5, 6, 7), {"c": 3, "e": 9}),
@@ -37,13 +44,7 @@ CALLS = [
 
 @pytest.mark.parametrize("args, kwargs", CALLS)
 def test_binding_and_errors_match_python_functions(args, kwargs):
-    def outcome(fn):
-        try:
-            return ("ok", fn(*args, **kwargs))
-        except TypeError as exc:
-            return ("TypeError", str(exc))
-
-    assert outcome(rt.sample) == outcome(sample)
+    assert outcome(rt.sample, args, kwargs) == outcome(sample, args, kwargs)
 
 
 PLAIN_CALLS = [
@@ -59,13 +60,7 @@ PLAIN_CALLS = [
 
 @pytest.mark.parametrize("args, kwargs", PLAIN_CALLS)
 def test_plain_signature_errors(args, kwargs):
-    def outcome(fn):
-        try:
-            return ("ok", fn(*args, **kwargs))
-        except TypeError as exc:
-            return ("TypeError", str(exc))
-
-    assert outcome(rt.plain) == outcome(plain)
+    assert outcome(rt.plain, args, kwargs) == outcome(plain, args, kwargs)
 
 
 @pytest.mark.parametrize("args", [(), (1, 2)])

@@ -11,6 +11,13 @@ import pytest
 
 import zunt_core
 
+def run_fresh(code):
+    """Runs code in a fresh interpreter; it must print ok."""
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.strip() == "ok"
+
+
 MODULES = {
     "zunt_core.exception": True,
     "zunt_core.exception.base": False,
@@ -75,9 +82,7 @@ def test_reload_rebuilds_a_module():
         "assert config.ConfigService.get_string('ZUNT_SURELY_UNSET', 'd') == 'd'\n"
         "print('ok')\n"
     )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
-    assert out.returncode == 0, out.stderr
-    assert out.stdout.strip() == "ok"
+    run_fresh(code)
 
 
 def test_reimport_after_removal_from_sys_modules():
@@ -94,6 +99,4 @@ def test_reimport_after_removal_from_sys_modules():
         "assert sum(1 for h in sys.path_hooks if getattr(h, '_root_path', None)) == 1\n"
         "print('ok')\n"
     )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
-    assert out.returncode == 0, out.stderr
-    assert out.stdout.strip() == "ok"
+    run_fresh(code)
