@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zunt {
@@ -431,14 +432,67 @@ nb::object camel_to_snake(Call& c, PyObject* text) {
 
 nb::object json_camel_to_snake_case(Call& c) { return camel_to_snake(c, c[0].ptr()); }
 
-nb::object convert_keys(Call& c, PyObject* data) {
+// Converted keys of one call, by key object: the trees these functions see
+// repeat the same key objects in every record.
+struct KeyCache {
+    Call& call;
+    std::unordered_map<PyObject*, std::pair<nb::object, nb::object>> converted;  // key -> (key, new key)
+
+    nb::object convert(PyObject* key) {
+        auto it = converted.find(key);
+        if (it != converted.end()) return it->second.second;
+        nb::object new_key = camel_to_snake(call, key);
+        if (converted.size() < 4096) converted.emplace(key, std::make_pair(nb::borrow(key), new_key));
+        return new_key;
+    }
+};
+
+// No code of the caller's runs while an exact dict or list is converted (keys
+// go through the native scan or the host's re.sub and str.lower), so exact
+// containers are read in place: their shallow copy could not differ.
+nb::object convert_keys(KeyCache& keys, PyObject* data) {
+    if (PyDict_CheckExact(data)) {
+        RecursionGuard guard;
+        nb::object result = own(PyDict_New());
+        Py_ssize_t pos = 0;
+        PyObject* k;
+        PyObject* v;
+        while (PyDict_Next(data, &pos, &k, &v)) {
+            nb::object new_key = keys.convert(k);
+            if (PyDict_Check(v) || PyList_Check(v)) {
+                nb::object value = nb::borrow(v);  // held: a subclass's copy() is the caller's code
+                nb::object new_value = convert_keys(keys, value.ptr());
+                set_item(result.ptr(), new_key.ptr(), new_value.ptr());
+            } else {
+                set_item(result.ptr(), new_key.ptr(), v);
+            }
+        }
+        return result;
+    }
+    if (PyList_CheckExact(data)) {
+        RecursionGuard guard;
+        const Py_ssize_t n = PyList_Size(data);
+        nb::object result = own(PyList_New(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* item = PyList_GetItem(data, i);
+            PyObject* converted;
+            if (PyDict_Check(item) || PyList_Check(item)) {
+                nb::object held = nb::borrow(item);
+                converted = convert_keys(keys, held.ptr()).release().ptr();
+            } else {
+                converted = Py_NewRef(item);
+            }
+            PyList_SetItem(result.ptr(), i, converted);
+        }
+        return result;
+    }
     if (PyDict_Check(data)) {
         RecursionGuard guard;
         nb::object copy = shallow_copy(data);
         nb::object result = own(PyDict_New());
         for_each_item(copy.ptr(), [&](PyObject* key, PyObject* value) {
-            nb::object new_key = camel_to_snake(c, key);
-            nb::object new_value = convert_keys(c, value);
+            nb::object new_key = keys.convert(key);
+            nb::object new_value = convert_keys(keys, value);
             set_item(result.ptr(), new_key.ptr(), new_value.ptr());
         });
         return result;
@@ -448,7 +502,7 @@ nb::object convert_keys(Call& c, PyObject* data) {
         nb::object copy = shallow_copy(data);
         nb::object result = own(PyList_New(0));
         for_each(copy.ptr(), [&](PyObject* item) {
-            list_append(result.ptr(), convert_keys(c, item).ptr());
+            list_append(result.ptr(), convert_keys(keys, item).ptr());
             return true;
         });
         return result;
@@ -456,7 +510,10 @@ nb::object convert_keys(Call& c, PyObject* data) {
     return nb::borrow(data);
 }
 
-nb::object json_convert_keys_to_snake_case(Call& c) { return convert_keys(c, c[0].ptr()); }
+nb::object json_convert_keys_to_snake_case(Call& c) {
+    KeyCache keys{c, {}};
+    return convert_keys(keys, c[0].ptr());
+}
 
 // ---------------------------------------------------------------------------
 // merge_dicts
