@@ -6,6 +6,7 @@
 // attribute access), so overridden methods behave as they would for Python
 // code. Values placed in results are the caller's own objects, never copies.
 #include "runtime/errors.hpp"
+#include "runtime/host.hpp"
 #include "zunt/camel_case.hpp"
 #include "zunt_core/modules.hpp"
 
@@ -28,19 +29,6 @@ static_assert(sizeof(wchar_t) == sizeof(char32_t), "code points are read as wcha
 // Small C API helpers
 
 nb::object own(PyObject* obj) { return steal_or_throw(obj); }
-
-bool truth(PyObject* obj) {
-    int r = PyObject_IsTrue(obj);
-    if (r < 0) throw_current();
-    return r != 0;
-}
-
-// `key in container`
-bool contains(PyObject* container, PyObject* key) {
-    int r = PyDict_CheckExact(container) ? PyDict_Contains(container, key) : PySequence_Contains(container, key);
-    if (r < 0) throw_current();
-    return r != 0;
-}
 
 // `container[key]`
 nb::object get_item(PyObject* container, PyObject* key) {
@@ -282,7 +270,7 @@ std::vector<BaseField> build_plan(FilterContext& ctx) {
                 if (r < 0) throw_current();
                 related = r != 0;
             } else {
-                related = truth(call_method(field, "startswith", prefix.ptr()).ptr());
+                related = truthy(call_method(field, "startswith", prefix.ptr()).ptr());
             }
             if (!related) return true;
             nb::object parts = split_path(ctx, field);
@@ -342,7 +330,7 @@ bool has_instance_dict(FilterContext& ctx, PyObject* obj) {
 }
 
 nb::object filter_node(FilterContext& ctx, PyObject* data) {
-    if (!truth(ctx.fields)) return nb::borrow(data);
+    if (!truthy(ctx.fields)) return nb::borrow(data);
     if (PyList_Check(data)) {
         RecursionGuard guard;
         nb::object result = own(PyList_New(0));
@@ -639,12 +627,6 @@ struct ToDictContext {
     nb::object dict_name = nb::str("__dict__");
 };
 
-bool is_instance(PyObject* obj, PyObject* cls) {
-    int r = PyObject_IsInstance(obj, cls);
-    if (r < 0) throw_current();
-    return r != 0;
-}
-
 nb::object to_dict(ToDictContext& ctx, PyObject* obj) {
     if (obj == Py_None) return nb::none();
     if (PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj)) return nb::borrow(obj);
@@ -670,7 +652,7 @@ nb::object to_dict(ToDictContext& ctx, PyObject* obj) {
         nb::object dump = call_method(obj, "model_dump");
         return to_dict(ctx, dump.ptr());
     }
-    if (std::optional<nb::object> attrs = read_attr(obj, ctx.dict_name.ptr()); attrs && truth(attrs->ptr())) {
+    if (std::optional<nb::object> attrs = read_attr(obj, ctx.dict_name.ptr()); attrs && truthy(attrs->ptr())) {
         return to_dict(ctx, attrs->ptr());
     }
     return own(PyObject_Str(obj));

@@ -5,6 +5,7 @@
 // plugin class, creates the plugin and lets the handler initialise it.
 #include "runtime/coroutine.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/host.hpp"
 #include "zunt_core/modules.hpp"
 #include "zunt_core/plugin/origin.hpp"
 
@@ -57,30 +58,6 @@ public:
 private:
     nb::object lock_;
 };
-
-bool truthy(nb::handle value) {
-    int r = PyObject_IsTrue(value.ptr());
-    if (r < 0) throw_current();
-    return r != 0;
-}
-
-bool contains(nb::handle container, nb::handle item) {
-    int r = PySequence_Contains(container.ptr(), item.ptr());
-    if (r < 0) throw_current();
-    return r != 0;
-}
-
-bool is_subclass(nb::handle derived, nb::handle cls) {
-    int r = PyObject_IsSubclass(derived.ptr(), cls.ptr());
-    if (r < 0) throw_current();
-    return r != 0;
-}
-
-bool is_instance(nb::handle obj, nb::handle cls) {
-    int r = PyObject_IsInstance(obj.ptr(), cls.ptr());
-    if (r < 0) throw_current();
-    return r != 0;
-}
 
 nb::handle type_of(nb::handle obj) { return reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr())); }
 

@@ -3,6 +3,7 @@
 // every new instance receives them from the registry bound to its class
 // before its initialiser runs.
 #include "runtime/errors.hpp"
+#include "runtime/host.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {
@@ -10,12 +11,6 @@ namespace zunt {
 using namespace rt;
 
 namespace {
-
-bool truthy(nb::handle value) {
-    int r = PyObject_IsTrue(value.ptr());
-    if (r < 0) throw_current();
-    return r != 0;
-}
 
 // __init__(self, *args, **kwargs)
 nb::object Plugin_init(Call& c) {
