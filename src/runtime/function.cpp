@@ -29,6 +29,7 @@ struct FunctionData {
     std::size_t n_kwonly = 0;
     int var_positional = -1;
     int var_keyword = -1;
+    bool all_positional = true;           // only positional-or-keyword parameters
 };
 
 struct FunctionObject {
@@ -46,10 +47,35 @@ FunctionObject* as_function(PyObject* obj) { return reinterpret_cast<FunctionObj
 
 [[noreturn]] void raise_type_error(const std::string& message) { raise(PyExc_TypeError, message); }
 
+// Runs the body on arguments already bound to the declared parameters.
+PyObject* run_body(PyObject* self, const FunctionData& d, PyObject* const* slots) {
+    try {
+        Call call(self, slots);
+        nb::object result = d.impl(call);
+        if (!result.is_valid()) {
+            return Py_NewRef(Py_None);
+        }
+        return result.release().ptr();
+    } catch (nb::python_error& e) {
+        e.restore();
+    } catch (const nb::cast_error&) {
+        PyErr_SetString(PyExc_TypeError, "invalid argument type");
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+    }
+    return nullptr;
+}
+
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     FunctionData& d = *as_function(self)->data;
     const std::size_t n_params = d.kinds.size();
     const std::size_t nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
+
+    // The common call: every parameter given by position, nothing else to
+    // bind. The caller's argument array is the slot array.
+    if (kwnames == nullptr && d.all_positional && nargs == n_params) {
+        return run_body(self, d, args);
+    }
 
     constexpr std::size_t small_size = 8;
     PyObject* small[small_size];
@@ -63,12 +89,12 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
         slots[i] = nullptr;
     }
 
+    nb::object extra_args, extra_kwargs;  // *args and **kwargs, alive until the body returns
     try {
         const std::size_t n_bound = nargs < d.n_positional ? nargs : d.n_positional;
         for (std::size_t i = 0; i < n_bound; ++i) {
             slots[i] = args[i];
         }
-        nb::object extra_args, extra_kwargs;
         if (d.var_positional >= 0) {
             std::size_t extra = nargs > d.n_positional ? nargs - d.n_positional : 0;
             extra_args = steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(extra)));
@@ -157,20 +183,17 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
             raise_type_error(text::missing_arguments(d.qualname, "keyword-only", missing));
         }
 
-        Call call(self, slots);
-        nb::object result = d.impl(call);
-        if (!result.is_valid()) {
-            return Py_NewRef(Py_None);
-        }
-        return result.release().ptr();
     } catch (nb::python_error& e) {
         e.restore();
+        return nullptr;
     } catch (const nb::cast_error&) {
         PyErr_SetString(PyExc_TypeError, "invalid argument type");
+        return nullptr;
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
+        return nullptr;
     }
-    return nullptr;
+    return run_body(self, d, slots);
 }
 
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
@@ -442,9 +465,15 @@ nb::object make_function(nb::handle globals, FunctionDecl decl) {
                 ++d.n_positional;
                 if (p.default_value.is_valid()) ++d.n_positional_defaults;
                 break;
-            case ParamKind::keyword_only: ++d.n_kwonly; break;
-            case ParamKind::var_positional: d.var_positional = static_cast<int>(j); break;
-            case ParamKind::var_keyword: d.var_keyword = static_cast<int>(j); break;
+            case ParamKind::keyword_only: ++d.n_kwonly; d.all_positional = false; break;
+            case ParamKind::var_positional:
+                d.var_positional = static_cast<int>(j);
+                d.all_positional = false;
+                break;
+            case ParamKind::var_keyword:
+                d.var_keyword = static_cast<int>(j);
+                d.all_positional = false;
+                break;
         }
     }
     d.returns = new_ref_or_null(decl.returns);
