@@ -1,8 +1,10 @@
+import importlib.util
 import inspect
 import re
 import subprocess
 import sys
-from datetime import date, datetime
+from datetime import date, datetime, timedelta, timezone, tzinfo
+from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -10,6 +12,19 @@ from hypothesis import strategies as st
 from pydantic import BaseModel
 
 from zunt_core.helpers import json as J
+
+
+def load_reference():
+    """The straightforward pure-Python helpers that the benchmark times
+    against, used here as the reference of the host's own behaviour."""
+    path = Path(__file__).resolve().parents[3] / "bench" / "json_baseline.py"
+    spec = importlib.util.spec_from_file_location("json_reference", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+reference = load_reference()
 
 
 class Obj:
@@ -171,6 +186,41 @@ def test_set_value_by_path():
     assert t == {"a": 5}
 
 
+class Recorder(dict):
+    """An intermediate level that changes the path while it is searched."""
+
+    def __init__(self, path, **kw):
+        super().__init__(**kw)
+        self.path = path
+
+    def __contains__(self, key):
+        self.path.append("late")
+        return super().__contains__(key)
+
+
+@pytest.mark.parametrize("path_type", [list, tuple])
+def test_set_value_by_path_long_paths(path_type):
+    path = path_type(f"k{i}" for i in range(12))
+    t, expected = {"k0": {"x": 1}}, {"k0": {"x": 1}}
+    J.set_value_by_path(t, path, "leaf")
+    reference.set_value_by_path(expected, path, "leaf")
+    assert t == expected and t["k0"]["x"] == 1
+
+
+def test_set_value_by_path_reads_the_parts_before_the_walk_and_the_last_after_it():
+    # The parts walked are those of path[:-1] taken first; path[-1] is read
+    # once the walk is over, so a part added meanwhile names the leaf.
+    results = []
+    for setter in (J.set_value_by_path, reference.set_value_by_path):
+        path = ["a", "b", "c"]
+        t = {"a": Recorder(path)}
+        setter(t, path, 1)
+        results.append((t, list(path)))
+    (ours, our_path), (host, host_path) = results
+    assert our_path == host_path == ["a", "b", "c", "late"]
+    assert dict(ours["a"]) == dict(host["a"]) == {"b": {"late": 1}}
+
+
 # --- to_dict -----------------------------------------------------------------
 
 def test_to_dict_rules():
@@ -185,6 +235,53 @@ def test_to_dict_rules():
                    "model": {"name": "m", "when": "2024-05-06T07:08:09"}}
     assert out["empty"].startswith("<") and out["b"] is True and out["s"] is s
     assert isinstance(J.to_dict((1,)), list)
+
+
+class Zone(tzinfo):
+    def __init__(self, offset):
+        self.offset = offset
+
+    def utcoffset(self, dt):
+        return self.offset
+
+    def dst(self, dt):
+        return None
+
+
+naive_datetimes = st.datetimes(min_value=datetime.min, max_value=datetime.max, allow_imaginary=True)
+
+
+@settings(max_examples=2000)
+@given(naive_datetimes, st.integers(0, 1))
+def test_to_dict_datetime_text_matches_isoformat(when, fold):
+    when = when.replace(fold=fold)
+    assert J.to_dict(when) == when.isoformat()
+    assert J.to_dict({"at": [when]}) == {"at": [when.isoformat()]}
+
+
+@pytest.mark.parametrize("when", [
+    datetime(2024, 1, 1, tzinfo=timezone.utc),
+    datetime(2024, 1, 1, 12, 30, 5, 7, tzinfo=timezone(timedelta(hours=-3, minutes=-30))),
+    datetime(1, 1, 1, tzinfo=Zone(timedelta(hours=5, seconds=3, microseconds=9))),
+    datetime(9999, 12, 31, 23, 59, 59, 999999, tzinfo=Zone(None)),
+])
+def test_to_dict_aware_datetime_text_is_the_hosts(when):
+    assert J.to_dict(when) == when.isoformat()
+
+
+def test_to_dict_datetime_subclass_and_zone_errors():
+    class Stamp(datetime):
+        def isoformat(self, *args):
+            return "stamp"
+
+    assert J.to_dict(Stamp(2024, 1, 1)) == "stamp"
+
+    class Broken(tzinfo):
+        def utcoffset(self, dt):
+            raise LookupError("no offset")
+
+    with pytest.raises(LookupError, match="no offset"):
+        J.to_dict([datetime(2024, 1, 1, tzinfo=Broken())])
 
 
 def test_to_dict_errors_pass_through():
@@ -216,9 +313,8 @@ def test_convert_keys_to_snake_case():
 
 # --- camel_to_snake_case -----------------------------------------------------
 
-def host_camel(text):
-    s = re.sub("(.)([A-Z][a-z]+)", r"\1_\2", text)
-    return re.sub("([a-z0-9])([A-Z])", r"\1_\2", s).lower()
+# The two re.sub steps and str.lower, as the host runs them.
+host_camel = reference.camel_to_snake_case
 
 
 @pytest.mark.parametrize("text, expected", [
