@@ -591,8 +591,11 @@ nb::object json_get_value_by_path(Call& c) {
 }
 
 // `current[part]` after `if part not in current: current[part] = {}`. An
-// exact dict keyed by an exact str answers both with one lookup: no code of
-// the caller's could run between the two.
+// exact dict searched for an exact str answers both with one lookup. The only
+// code of the caller's that a lookup can run is the __eq__ of a stored key
+// whose hash collides with `part`; one lookup instead of two differs from the
+// host only for a key whose equality changes from one call to the next, which
+// no dict can hold consistently anyway.
 nb::object step_into(PyObject* current, PyObject* part) {
     if (PyDict_CheckExact(current) && PyUnicode_CheckExact(part)) {
         PyObject* found = PyDict_GetItemWithError(current, part);  // borrowed
