@@ -1,7 +1,9 @@
 """Times each zunt_core.helpers.json function against bench/json_baseline.py.
 
-Run by hand: .venv/bin/python bench/bench_json.py [--records N]
-Same interpreter, same data; prints the time of each and the ratio.
+Run by hand: .venv/bin/python bench/bench_json.py [--records N] [--repeat N]
+Same interpreter, same data. Prints the best time of each and the ratio, with
+the collector on and off, then the call floor of the helpers that are timed
+one call per record.
 """
 
 import argparse
