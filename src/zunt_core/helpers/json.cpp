@@ -58,11 +58,7 @@ nb::object call_method(PyObject* obj, nb::handle name) {
     return own(PyObject_VectorcallMethod(name.ptr(), args, 1, nullptr));
 }
 
-nb::object call_method(PyObject* obj, const char* name) {
-    nb::str method(name);
-    PyObject* args[1] = {obj};
-    return own(PyObject_VectorcallMethod(method.ptr(), args, 1, nullptr));
-}
+nb::object call_method(PyObject* obj, const char* name) { return call_method(obj, nb::str(name)); }
 
 nb::object call_method(PyObject* obj, const char* name, PyObject* arg) {
     nb::str method(name);
@@ -171,6 +167,28 @@ nb::object shallow_copy(PyObject* obj) {
     if (PyDict_CheckExact(obj)) return own(PyDict_Copy(obj));
     if (PyList_CheckExact(obj)) return own(PyList_GetSlice(obj, 0, PyList_Size(obj)));
     return call_method(obj, "copy");
+}
+
+// `current[part]` after `if part not in current: current[part] = {}`. An
+// exact dict searched for an exact str answers both with one lookup. The only
+// code of the caller's that a lookup can run is the __eq__ of a stored key
+// whose hash collides with `part`; one lookup instead of two differs from the
+// host only for a key whose equality changes from one call to the next, which
+// no dict can hold consistently anyway.
+nb::object step_into(PyObject* current, PyObject* part) {
+    if (PyDict_CheckExact(current) && PyUnicode_CheckExact(part)) {
+        PyObject* found = PyDict_GetItemWithError(current, part);  // borrowed
+        if (found != nullptr) return nb::borrow(found);
+        if (PyErr_Occurred()) throw_current();
+        nb::object level = own(PyDict_New());
+        set_item(current, part, level.ptr());
+        return level;
+    }
+    if (!contains(current, part)) {
+        nb::object level = own(PyDict_New());
+        set_item(current, part, level.ptr());
+    }
+    return get_item(current, part);
 }
 
 // ---------------------------------------------------------------------------
@@ -317,14 +335,7 @@ nb::object build_record(PyObject* source, const BaseField& base) {
         }
         if (!found || !has_value(current.ptr(), segments[last].ptr())) continue;
         nb::object target = record;
-        for (std::size_t i = 0; i < last; ++i) {
-            PyObject* key = segments[i].ptr();
-            if (!contains(target.ptr(), key)) {
-                nb::object level = own(PyDict_New());
-                set_item(target.ptr(), key, level.ptr());
-            }
-            target = get_item(target.ptr(), key);
-        }
+        for (std::size_t i = 0; i < last; ++i) target = step_into(target.ptr(), segments[i].ptr());
         nb::object leaf = get_value(current.ptr(), segments[last].ptr());
         set_item(target.ptr(), segments[last].ptr(), leaf.ptr());
     }
@@ -590,31 +601,10 @@ nb::object json_get_value_by_path(Call& c) {
     return missing ? nb::none() : current;
 }
 
-// `current[part]` after `if part not in current: current[part] = {}`. An
-// exact dict searched for an exact str answers both with one lookup. The only
-// code of the caller's that a lookup can run is the __eq__ of a stored key
-// whose hash collides with `part`; one lookup instead of two differs from the
-// host only for a key whose equality changes from one call to the next, which
-// no dict can hold consistently anyway.
-nb::object step_into(PyObject* current, PyObject* part) {
-    if (PyDict_CheckExact(current) && PyUnicode_CheckExact(part)) {
-        PyObject* found = PyDict_GetItemWithError(current, part);  // borrowed
-        if (found != nullptr) return nb::borrow(found);
-        if (PyErr_Occurred()) throw_current();
-        nb::object level = own(PyDict_New());
-        set_item(current, part, level.ptr());
-        return level;
-    }
-    if (!contains(current, part)) {
-        nb::object level = own(PyDict_New());
-        set_item(current, part, level.ptr());
-    }
-    return get_item(current, part);
-}
-
 nb::object json_set_value_by_path(Call& c) {
     PyObject* path = c[1].ptr();
     nb::object current = nb::borrow(c[0]);
+    nb::object last;
     if (PyList_CheckExact(path)) {
         // `path[:-1]` is taken before the walk, so the parts are held here:
         // the walk may run code of the caller's that changes `path`.
@@ -629,6 +619,10 @@ nb::object json_set_value_by_path(Call& c) {
         }
         for (Py_ssize_t i = 0; i < n_head; ++i) parts[i] = nb::borrow(PyList_GetItem(path, i));
         for (Py_ssize_t i = 0; i < n_head; ++i) current = step_into(current.ptr(), parts[i].ptr());
+        // `path[-1]`, read once the walk is over.
+        const Py_ssize_t n = PyList_Size(path);
+        if (n == 0) raise(PyExc_IndexError, "list index out of range");
+        last = nb::borrow(PyList_GetItem(path, n - 1));
     } else {
         nb::object minus_one = own(PyLong_FromLong(-1));
         nb::object slice = own(PySlice_New(Py_None, minus_one.ptr(), Py_None));
@@ -637,14 +631,6 @@ nb::object json_set_value_by_path(Call& c) {
             current = step_into(current.ptr(), part);
             return true;
         });
-    }
-    nb::object last;
-    if (PyList_CheckExact(path)) {
-        const Py_ssize_t n = PyList_Size(path);
-        if (n == 0) raise(PyExc_IndexError, "list index out of range");
-        last = nb::borrow(PyList_GetItem(path, n - 1));
-    } else {
-        nb::object minus_one = own(PyLong_FromLong(-1));
         last = own(PyObject_GetItem(path, minus_one.ptr()));
     }
     set_item(current.ptr(), last.ptr(), c[2].ptr());
