@@ -107,6 +107,12 @@ ClassBuilder& ClassBuilder::class_method(FunctionDecl decl) {
     return attr(name.c_str(), builtin("classmethod")(fn));
 }
 
+ClassBuilder& ClassBuilder::abstract_method(FunctionDecl decl) {
+    std::string name = decl.name;
+    nb::object fn = make_method(std::move(decl));
+    return attr(name.c_str(), nb::module_::import_("abc").attr("abstractmethod")(fn));
+}
+
 ClassBuilder& ClassBuilder::abstract_class_method(FunctionDecl decl) {
     std::string name = decl.name;
     nb::object fn = make_method(std::move(decl));

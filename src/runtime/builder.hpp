@@ -54,6 +54,8 @@ public:
     ClassBuilder& method(FunctionDecl decl);
     ClassBuilder& static_method(FunctionDecl decl);
     ClassBuilder& class_method(FunctionDecl decl);
+    // @abstractmethod
+    ClassBuilder& abstract_method(FunctionDecl decl);
     // @classmethod @abstractmethod (the class-method marker outermost)
     ClassBuilder& abstract_class_method(FunctionDecl decl);
     ClassBuilder& property(FunctionDecl getter);

@@ -1,8 +1,12 @@
-// The host's truth, membership, subclass and instance tests, as C++ booleans;
-// an error raised by the test is thrown as nb::python_error.
+// The host's truth, membership, subclass and instance tests, as C++ booleans
+// (an error raised by the test is thrown as nb::python_error), and the
+// module-level logging calls.
 #pragma once
 
 #include "runtime/errors.hpp"
+#include "runtime/function.hpp"
+
+#include <utility>
 
 namespace zunt::rt {
 
@@ -28,6 +32,13 @@ inline bool is_subclass(nb::handle derived, nb::handle cls) {
 // isinstance(obj, cls)
 inline bool is_instance(nb::handle obj, nb::handle cls) {
     return check_test(PyObject_IsInstance(obj.ptr(), cls.ptr()));
+}
+
+// logging.<level>(*args) through the calling module's own `logging`,
+// looked up at call time.
+template <class... Args>
+void log(const Call& c, const char* level, Args&&... args) {
+    c.global("logging").attr(level)(std::forward<Args>(args)...);
 }
 
 }  // namespace zunt::rt
