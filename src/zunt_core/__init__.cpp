@@ -12,6 +12,21 @@ namespace zunt {
 namespace {
 
 const rt::ModuleEntry module_table[] = {
+    {"zunt_core.authentication", true, build_zunt_core_authentication},
+    {"zunt_core.authentication.common", true, build_zunt_core_authentication_common},
+    {"zunt_core.authentication.common.base64_helper", false, build_zunt_core_authentication_common_base64_helper},
+    {"zunt_core.authentication.config", false, build_zunt_core_authentication_config},
+    {"zunt_core.authentication.database", false, build_zunt_core_authentication_database},
+    {"zunt_core.authentication.database_migration", true, build_zunt_core_authentication_database_migration},
+    {"zunt_core.authentication.database_migration.base_migration", false, build_zunt_core_authentication_database_migration_base_migration},
+    {"zunt_core.authentication.database_migration.migration", false, build_zunt_core_authentication_database_migration_migration},
+    {"zunt_core.authentication.database_migration.migration_versions", true, build_zunt_core_authentication_database_migration_migration_versions},
+    {"zunt_core.authentication.database_migration.migration_versions.V1_init_table_auth", false, build_zunt_core_authentication_database_migration_migration_versions_V1_init_table_auth},
+    {"zunt_core.authentication.database_migration.migration_versions.V2_multi_account_integration", false, build_zunt_core_authentication_database_migration_migration_versions_V2_multi_account_integration},
+    {"zunt_core.authentication.database_migration.migration_versions.V3_add_integration_indexes", false, build_zunt_core_authentication_database_migration_migration_versions_V3_add_integration_indexes},
+    {"zunt_core.authentication.security", true, build_zunt_core_authentication_security},
+    {"zunt_core.authentication.security.argon2", false, build_zunt_core_authentication_security_argon2},
+    {"zunt_core.authentication.security.hash", false, build_zunt_core_authentication_security_hash},
     {"zunt_core.exception", true, build_zunt_core_exception},
     {"zunt_core.exception.base", false, build_zunt_core_exception_base},
     {"zunt_core.helpers", true, build_zunt_core_helpers},

@@ -9,6 +9,21 @@ namespace zunt {
 using rt::ModuleScope;
 
 void build_zunt_core(ModuleScope& m);
+void build_zunt_core_authentication(ModuleScope& m);
+void build_zunt_core_authentication_common(ModuleScope& m);
+void build_zunt_core_authentication_common_base64_helper(ModuleScope& m);
+void build_zunt_core_authentication_config(ModuleScope& m);
+void build_zunt_core_authentication_database(ModuleScope& m);
+void build_zunt_core_authentication_database_migration(ModuleScope& m);
+void build_zunt_core_authentication_database_migration_base_migration(ModuleScope& m);
+void build_zunt_core_authentication_database_migration_migration(ModuleScope& m);
+void build_zunt_core_authentication_database_migration_migration_versions(ModuleScope& m);
+void build_zunt_core_authentication_database_migration_migration_versions_V1_init_table_auth(ModuleScope& m);
+void build_zunt_core_authentication_database_migration_migration_versions_V2_multi_account_integration(ModuleScope& m);
+void build_zunt_core_authentication_database_migration_migration_versions_V3_add_integration_indexes(ModuleScope& m);
+void build_zunt_core_authentication_security(ModuleScope& m);
+void build_zunt_core_authentication_security_argon2(ModuleScope& m);
+void build_zunt_core_authentication_security_hash(ModuleScope& m);
 void build_zunt_core_exception(ModuleScope& m);
 void build_zunt_core_exception_base(ModuleScope& m);
 void build_zunt_core_helpers(ModuleScope& m);

@@ -1,0 +1,12 @@
+// zunt_core.authentication: the authentication component.
+#include "zunt_core/modules.hpp"
+
+namespace zunt {
+
+void build_zunt_core_authentication(ModuleScope& m) {
+    m.doc("Authentication modules.");
+    m.from_import("zunt_core.authentication.config", {"AuthenticationDbSettings"});
+    m.set_all({"AuthenticationDbSettings"});
+}
+
+}  // namespace zunt

@@ -1,0 +1,1 @@
+"""migration versions."""
