@@ -2,10 +2,18 @@
 
 Reads typed settings from the environment with the configuration service and
 turns a failed look-up into the library's own errors, the way an application's
-request handler would.
+request handler would. Then starts the authentication storage: the settings
+from the environment, a data store on the database they name, and the schema
+brought to its current version.
 """
 
 import os
+import secrets
+
+from sqlalchemy import text
+
+from zunt_core.authentication import AuthenticationDbSettings
+from zunt_core.authentication.database import SQLAlchemySQLDataStore, initialize_authentication_db
 
 from zunt_core.exception import UnauthorizedException, ZuntException
 from zunt_core.exception.base import NotFoundException
@@ -39,5 +47,20 @@ def main() -> None:
         print("config error:", err, "| caused by:", repr(err.__cause__))
 
 
+def storage_step() -> None:
+    """Settings from the environment, one data store, the schema at its current version."""
+    # A signing key of this run's own when none is configured.
+    os.environ.setdefault("AUTH_SECRET_KEY", secrets.token_urlsafe(32))
+    settings = AuthenticationDbSettings()
+    store = SQLAlchemySQLDataStore(settings.database_authentication_url)
+    initialize_authentication_db(store)
+    with store.engine.connect() as conn:
+        version, description = conn.execute(
+            text("SELECT version, description FROM zunt_auth_database_versions")
+        ).one()
+    print(f"authentication schema at version {version}: {description}")
+
+
 if __name__ == "__main__":
     main()
+    storage_step()

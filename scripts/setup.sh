@@ -24,9 +24,11 @@ find_python() {
     return 1
 }
 
-# System packages: GoogleTest for the C++ unit tests.
+# System packages: GoogleTest for the C++ unit tests; PostgreSQL's server for
+# the authentication component's tests and example.
 need_apt=()
 [ -f /usr/include/gtest/gtest.h ] || need_apt+=(googletest libgtest-dev)
+compgen -G '/usr/lib/postgresql/*/bin/postgres' >/dev/null || need_apt+=(postgresql)
 if [ ${#need_apt[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ]; then
         echo "setup: missing system packages ${need_apt[*]}; install them as root (apt-get install ${need_apt[*]})" >&2

@@ -1,0 +1,165 @@
+"""A real PostgreSQL for the authentication tests.
+
+One server for the whole run: a throwaway cluster started here (stopped at
+the end), or the server that ZUNT_TEST_DATABASE_URL names (a URL to a
+database of it, for a role that may create databases). Each test module gets
+a fresh database; `new_database()` makes more for tests that need an empty
+one. Databases are dropped with every connection to them closed.
+"""
+
+import os
+import sys
+import tempfile
+import uuid
+
+import psycopg
+import pytest
+from sqlalchemy.engine import make_url
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "scripts"))
+import pgcluster  # noqa: E402
+
+
+class PgServer:
+    def __init__(self, url, directory=None):
+        self.url = make_url(url)
+        self.directory = directory  # set when the server is our own
+
+    def url_for(self, database):
+        return self.url.set(database=database).render_as_string(hide_password=False)
+
+    def admin(self):
+        u = self.url
+        return psycopg.connect(
+            host=u.host, port=u.port, user=u.username, password=u.password, dbname=u.database or "postgres",
+            autocommit=True,
+        )
+
+    def create_database(self, prefix="zunt"):
+        name = f"{prefix}_{uuid.uuid4().hex[:12]}"
+        with self.admin() as conn:
+            conn.execute(f'CREATE DATABASE "{name}"')
+        return name
+
+    def drop_database(self, name):
+        with self.admin() as conn:
+            conn.execute(f'DROP DATABASE IF EXISTS "{name}" WITH (FORCE)')
+
+    def restart(self):
+        if self.directory is None:
+            pytest.fail("restarting the server needs the tests' own cluster (ZUNT_TEST_DATABASE_URL is set)")
+        pgcluster.restart(self.directory)
+
+
+@pytest.fixture(scope="session")
+def pg_server():
+    named = os.environ.get("ZUNT_TEST_DATABASE_URL")
+    if named:
+        server = PgServer(named)
+        try:
+            server.admin().close()
+        except Exception as e:  # the run must fail, not skip, without a server
+            pytest.fail(f"ZUNT_TEST_DATABASE_URL names a server that cannot be reached: {e}")
+        yield server
+        return
+    directory = tempfile.mkdtemp(prefix="zunt-pg-")
+    try:
+        url = pgcluster.start(directory)
+    except pgcluster.ClusterError as e:
+        pytest.fail(f"cannot start a PostgreSQL cluster for the tests: {e}")
+    try:
+        yield PgServer(url, directory)
+    finally:
+        pgcluster.stop(directory)
+
+
+def _dispose_adapter():
+    # The process-wide engine of the adapter, if a test made one.
+    db = sys.modules.get("zunt_core.authentication.database")
+    if db is not None and db.DatabaseAdapter.engine is not None:
+        db.DatabaseAdapter.engine.dispose()
+
+
+@pytest.fixture(scope="module")
+def database_url(pg_server):
+    """A fresh database for the test module."""
+    name = pg_server.create_database(prefix="zunt_mod")
+    yield pg_server.url_for(name)
+    _dispose_adapter()
+    pg_server.drop_database(name)
+
+
+@pytest.fixture
+def new_database(pg_server):
+    """Makes empty databases on demand; each is dropped after the test."""
+    made = []
+
+    def make():
+        name = pg_server.create_database()
+        made.append(name)
+        return pg_server.url_for(name)
+
+    yield make
+    _dispose_adapter()
+    for name in made:
+        pg_server.drop_database(name)
+
+
+class Catalog:
+    """The schema of the public tables as PostgreSQL's own catalog reports it."""
+
+    def __init__(self, server, url):
+        u = make_url(url)
+        self._connect = lambda: psycopg.connect(
+            host=u.host, port=u.port, user=u.username, password=u.password, dbname=u.database, autocommit=True)
+
+    def query(self, sql, params=None):
+        with self._connect() as conn:
+            return conn.execute(sql, params).fetchall()
+
+    def tables(self):
+        return {r[0] for r in self.query(
+            "SELECT table_name FROM information_schema.tables WHERE table_schema = 'public'")}
+
+    def columns(self, table):
+        """[(name, type, nullable, default)] in column order."""
+        return [tuple(r) for r in self.query(
+            "SELECT column_name, format_type(a.atttypid, a.atttypmod), NOT a.attnotnull, "
+            "pg_get_expr(d.adbin, d.adrelid) "
+            "FROM information_schema.columns c "
+            "JOIN pg_attribute a ON a.attrelid = ('public.' || c.table_name)::regclass AND a.attname = c.column_name "
+            "LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+            "WHERE c.table_schema = 'public' AND c.table_name = %s ORDER BY c.ordinal_position", (table,))]
+
+    def indexes(self, table):
+        """{name: (unique, primary, [columns])}"""
+        rows = self.query(
+            "SELECT i.relname, ix.indisunique, ix.indisprimary, "
+            "array_agg(a.attname ORDER BY k.ord) "
+            "FROM pg_index ix JOIN pg_class i ON i.oid = ix.indexrelid JOIN pg_class t ON t.oid = ix.indrelid "
+            "JOIN pg_namespace n ON n.oid = t.relnamespace "
+            "JOIN LATERAL unnest(ix.indkey) WITH ORDINALITY AS k(attnum, ord) ON true "
+            "JOIN pg_attribute a ON a.attrelid = t.oid AND a.attnum = k.attnum "
+            "WHERE n.nspname = 'public' AND t.relname = %s GROUP BY i.relname, ix.indisunique, ix.indisprimary",
+            (table,))
+        return {r[0]: (r[1], r[2], list(r[3])) for r in rows}
+
+    def constraints(self, table):
+        """{name: (kind, [columns], referenced table or None)} for p, u and f constraints."""
+        rows = self.query(
+            "SELECT c.conname, c.contype, "
+            "array(SELECT a.attname FROM unnest(c.conkey) WITH ORDINALITY AS k(attnum, ord) "
+            "      JOIN pg_attribute a ON a.attrelid = c.conrelid AND a.attnum = k.attnum ORDER BY k.ord), "
+            "CASE WHEN c.confrelid = 0 THEN NULL ELSE c.confrelid::regclass::text END "
+            "FROM pg_constraint c JOIN pg_class t ON t.oid = c.conrelid JOIN pg_namespace n ON n.oid = t.relnamespace "
+            "WHERE n.nspname = 'public' AND t.relname = %s AND c.contype IN ('p', 'u', 'f')", (table,))
+        return {r[0]: (r[1], list(r[2]), r[3]) for r in rows}
+
+    def versions(self):
+        return [tuple(r) for r in self.query(
+            "SELECT id, version, description, applied_at FROM zunt_auth_database_versions ORDER BY id")]
+
+
+@pytest.fixture
+def catalog(pg_server):
+    return lambda url: Catalog(pg_server, url)
