@@ -34,6 +34,11 @@ inline bool is_instance(nb::handle obj, nb::handle cls) {
     return check_test(PyObject_IsInstance(obj.ptr(), cls.ptr()));
 }
 
+// a == b as the host evaluates it: for a mapped column, an SQL condition.
+inline nb::object rich_eq(nb::handle a, nb::handle b) {
+    return steal_or_throw(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
+}
+
 // logging.<level>(*args) through the calling module's own `logging`,
 // looked up at call time.
 template <class... Args>

@@ -72,6 +72,15 @@ nb::object Finder_find_spec(Call& c) {
     nb::handle cls = c.closure();
     std::string root_path = nb::cast<std::string>(cls.attr("_root_path"));
     nb::object machinery = nb::module_::import_("importlib.machinery");
+    if (entry->build == nullptr) {
+        // A namespace portion, as the host's file finder reports one: no
+        // loader, only the search location.
+        nb::object portion = machinery.attr("ModuleSpec")(fullname, nb::none());
+        nb::list locations;
+        locations.append(nb::str(location_of(root_path, name).c_str()));
+        portion.attr("submodule_search_locations") = locations;
+        return portion;
+    }
     nb::object spec = machinery.attr("ModuleSpec")(fullname, cls.attr("_loader"),
                                                    nb::arg("origin") = nb::str(root_path.c_str()),
                                                    nb::arg("is_package") = entry->package);
@@ -106,7 +115,7 @@ nb::object Loader_exec_module(Call& c) {
     nb::handle module = c[1];
     std::string name = str_of(module.attr("__spec__").attr("name"));
     const ModuleEntry* entry = find_entry(name);
-    if (entry == nullptr) raise(PyExc_ImportError, "No module named '" + name + "'");
+    if (entry == nullptr || entry->build == nullptr) raise(PyExc_ImportError, "No module named '" + name + "'");
     ModuleScope scope(module);
     entry->build(scope);
     return nb::none();

@@ -15,6 +15,8 @@ namespace zunt::rt {
 struct ModuleEntry {
     const char* name;  // dotted name
     bool package;
+    // Null for a namespace package: a package without a module of its own,
+    // which the host's import machinery makes from its search location.
     void (*build)(ModuleScope& scope);
 };
 

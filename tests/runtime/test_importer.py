@@ -19,25 +19,28 @@ def run_fresh(code):
 
 
 def _stubbed_modules():
-    """{dotted name: is package} of every module whose stub is installed beside the binary."""
+    """{dotted name: is package} of every module whose stub is installed beside
+    the binary, and the names of the namespace packages (folders of stubs
+    without an __init__.pyi)."""
     root = os.path.dirname(zunt_core.__file__)
-    found = {}
+    found, namespaces = {}, set()
     for folder, _, files in os.walk(root):
-        for name in files:
-            if not name.endswith(".pyi"):
-                continue
-            parts = os.path.relpath(os.path.join(folder, name), root)[: -len(".pyi")].split(os.sep)
-            package = parts[-1] == "__init__"
-            if package:
-                parts = parts[:-1]
-            if parts:
-                found[".".join(["zunt_core", *parts])] = package
-    return found
+        stubs = [name for name in files if name.endswith(".pyi")]
+        rel = os.path.relpath(folder, root)
+        parts = [] if rel == "." else rel.split(os.sep)
+        if parts and stubs:
+            found[".".join(["zunt_core", *parts])] = True
+            if "__init__.pyi" not in stubs:
+                namespaces.add(".".join(["zunt_core", *parts]))
+        for name in stubs:
+            if name != "__init__.pyi":
+                found[".".join(["zunt_core", *parts, name[: -len(".pyi")]])] = False
+    return found, namespaces
 
 
 # The tree as the stubs describe it: every stubbed module must be served,
 # and nothing else.
-MODULES = _stubbed_modules()
+MODULES, NAMESPACES = _stubbed_modules()
 
 
 def test_root_package_is_the_binary():
@@ -50,6 +53,14 @@ def test_root_package_is_the_binary():
 def test_find_spec(name, is_package):
     spec = importlib.util.find_spec(name)
     assert spec is not None and spec.name == name
+    if name in NAMESPACES:
+        # Made by the host's machinery, as for a folder without __init__.py.
+        assert spec.origin is None and list(spec.submodule_search_locations) == [
+            zunt_core.__file__ + "/" + name.replace(".", "/")]
+        assert spec.loader is None
+        module = importlib.import_module(name)
+        assert module.__doc__ is None and type(module.__loader__).__name__ == "NamespaceLoader"
+        return
     assert spec.origin == zunt_core.__file__
     assert (spec.submodule_search_locations is not None) == is_package
     if is_package:

@@ -1,0 +1,1 @@
+"""SQLAlchemy plugin repository module."""
