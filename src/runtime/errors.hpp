@@ -40,4 +40,8 @@ inline PyObject* call_one(PyObject* fn, PyObject* arg) {
 // str(obj) as UTF-8.
 std::string to_utf8(nb::handle obj);
 
+// str(obj). Takes a handle, so that an attribute accessor is read first and
+// then converted (nb::str(accessor) would take the attribute's value as it is).
+inline nb::object str_of(nb::handle obj) { return steal_or_throw(PyObject_Str(obj.ptr())); }
+
 }  // namespace zunt::rt

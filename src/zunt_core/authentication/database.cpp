@@ -79,7 +79,7 @@ nb::object create_versioning_table(Call& c) {
                                  Column("description", sqlalchemy.attr("String")),
                                  Column("applied_at", sqlalchemy.attr("DateTime")));
         // The one literal in SQL text: a time stamp this function made.
-        nb::object now = nb::str(c.global("datetime").attr("now")());
+        nb::object now = str_of(c.global("datetime").attr("now")());
         nb::object insert = steal_or_throw(PyUnicode_FromFormat(
             "INSERT INTO zunt_auth_database_versions (id, version, description, applied_at) VALUES (%S, 0, "
             "'Initial version', '%U')",

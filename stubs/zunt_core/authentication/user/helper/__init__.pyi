@@ -1,0 +1,1 @@
+"""User-specific helpers."""
