@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Sets up (scripts/setup.sh), then runs every test: the C++ unit tests with
-# ctest and the Python tests of the installed package with pytest.
+# ctest and the Python tests of the installed package with pytest; then the
+# checks of the stubs and of the typed programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+
+# Application-side code that must pass mypy --strict and pyright (strict, see
+# [tool.pyright] in pyproject.toml): the examples and the typed user programs.
+TYPED_PROGRAMS=(examples tests/typecheck)
+export PYRIGHT_PYTHON_IGNORE_WARNINGS=1  # no look-up of newer pyright releases
 
 cmake -S . -B build/tests -G Ninja -DZUNT_BUILD_TESTS=ON -DZUNT_BUILD_PACKAGE=OFF \
     -DPython_EXECUTABLE="$PWD/.venv/bin/python" >/dev/null
@@ -12,3 +18,15 @@ ctest --test-dir build/tests --output-on-failure
 ZUNT_RUNTIME_TEST_DIR="$PWD/build/tests" .venv/bin/python -m pytest tests "$@"
 # The type stubs must agree with the runtime.
 (cd build && ../.venv/bin/python -m mypy.stubtest zunt_core --allowlist ../stubs/stubtest-allowlist.txt)
+
+.venv/bin/python -m mypy --strict "${TYPED_PROGRAMS[@]}"
+.venv/bin/pyright --pythonpath "$PWD/.venv/bin/python" "${TYPED_PROGRAMS[@]}"
+# verifytypes finds the package through the python on PATH (it does not
+# follow --pythonpath): the project's interpreter comes first.
+report=build/verifytypes.txt
+if ! PATH="$PWD/.venv/bin:$PATH" pyright --verifytypes zunt_core --ignoreexternal >"$report"; then
+    cat "$report"
+    echo "test: zunt_core's public names are not all of known type (report above)" >&2
+    exit 1
+fi
+grep -E '^(Path of py.typed file|Symbols exported by|Other symbols|Type completeness score)|With (known|ambiguous|unknown) type' "$report"
