@@ -1,49 +1,35 @@
 #!/usr/bin/env bash
-# Sets up a fresh machine: system packages, a Python 3.12 virtual environment
-# in .venv/, the build and test tools, and the package itself.
+# Makes the development environment: a Python 3.12 virtual environment in
+# .venv/ with the build tools and the package built from this tree.
+#
+#   scripts/setup.sh                 also the test and type-check tools (what scripts/test.sh needs)
+#   scripts/setup.sh --package-only  only what building and running the package needs
+#                                    (what scripts/example.sh needs: no root, no system packages)
+#
+# Runs again cheaply: the build under build/ is incremental.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-find_python() {
-    local candidate
-    if command -v python3.12 >/dev/null 2>&1 && python3.12 -c 'import sys' >/dev/null 2>&1; then
-        command -v python3.12
-        return 0
-    fi
-    local roots=()
-    if command -v pyenv >/dev/null 2>&1; then roots+=("$(pyenv root)"); fi
-    roots+=("${PYENV_ROOT:-$HOME/.pyenv}")
-    for root in "${roots[@]}"; do
-        for candidate in $(ls -d "$root"/versions/3.12* 2>/dev/null | sort -V -r); do
-            if [ -x "$candidate/bin/python3.12" ]; then
-                echo "$candidate/bin/python3.12"
-                return 0
-            fi
-        done
-    done
-    return 1
-}
-
-# System packages: GoogleTest for the C++ unit tests.
-need_apt=()
-[ -f /usr/include/gtest/gtest.h ] || need_apt+=(googletest libgtest-dev)
-if [ ${#need_apt[@]} -gt 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "setup: missing system packages ${need_apt[*]}; install them as root (apt-get install ${need_apt[*]})" >&2
-        exit 1
-    fi
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_apt[@]}" >/dev/null
-fi
+dev_tools=1
+case "${1:-}" in
+    "") ;;
+    --package-only) dev_tools=0 ;;
+    *) echo "usage: scripts/setup.sh [--package-only]" >&2; exit 2 ;;
+esac
 
 if [ ! -x .venv/bin/python ]; then
-    if ! PY=$(find_python); then
+    if ! PY=$(scripts/find-python.sh 3.12); then
         echo "setup: no Python 3.12 interpreter found: put python3.12 on PATH or install 3.12 under pyenv" >&2
         exit 1
     fi
     "$PY" -m venv .venv
 fi
 
-.venv/bin/python -m pip install -q --upgrade pip >/dev/null
-.venv/bin/python -m pip install -q -r requirements-dev.txt
-.venv/bin/python -m pip install -q --no-build-isolation .
+.venv/bin/python -m pip install -q --upgrade pip
+if [ "$dev_tools" = 1 ]; then
+    .venv/bin/python -m pip install -q -r requirements-dev.txt
+    .venv/bin/python -m pip install -q --no-build-isolation ".[test]"
+else
+    .venv/bin/python -m pip install -q -r requirements-build.txt
+    .venv/bin/python -m pip install -q --no-build-isolation .
+fi

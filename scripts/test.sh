@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
-# Sets up (scripts/setup.sh), then runs every test: the C++ unit tests with
-# ctest and the Python tests of the installed package with pytest; then the
-# checks of the stubs and of the typed programs.
+# Sets up (GoogleTest, scripts/setup.sh), then runs every test: the C++ unit
+# tests with ctest and the Python tests of the installed package with pytest;
+# then the checks of the stubs and of the typed programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# GoogleTest, for the C++ unit tests: Debian's package, root needed once.
+if [ ! -f /usr/include/gtest/gtest.h ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "test: GoogleTest is missing; install it as root: apt-get install googletest libgtest-dev" >&2
+        exit 1
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq googletest libgtest-dev >/dev/null
+fi
 scripts/setup.sh
 
 # Application-side code that must pass mypy --strict and pyright (strict, see
@@ -11,7 +21,7 @@ scripts/setup.sh
 TYPED_PROGRAMS=(examples tests/typecheck)
 export PYRIGHT_PYTHON_IGNORE_WARNINGS=1  # no look-up of newer pyright releases
 
-cmake -S . -B build/tests -G Ninja -DZUNT_BUILD_TESTS=ON -DZUNT_BUILD_PACKAGE=OFF \
+cmake -S . -B build/tests -G Ninja -DZUNT_BUILD_TESTS=ON -DZUNT_BUILD_NATIVE_TESTS=ON -DZUNT_BUILD_PACKAGE=OFF \
     -DPython_EXECUTABLE="$PWD/.venv/bin/python" >/dev/null
 cmake --build build/tests
 ctest --test-dir build/tests --output-on-failure
