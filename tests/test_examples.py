@@ -1,4 +1,4 @@
-"""The examples and the typed user programs run as shown.
+"""The examples, the typed user programs and the README's code run as shown.
 
 Each program runs in a fresh interpreter from an empty working directory (the
 plugin manager loads the nearest .env file), without the variables it reads.
@@ -6,6 +6,7 @@ plugin manager loads the nearest .env file), without the variables it reads.
 
 import os
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -37,3 +38,11 @@ def test_program_runs(program, tmp_path):
     assert name in EXPECTED_OUTPUT, f"add the output of {name} to EXPECTED_OUTPUT"
     assert out.stdout == EXPECTED_OUTPUT[name]
 
+
+def test_readme_python_is_an_example():
+    """Every python block of the README is the whole text of an example, so CI runs and type-checks it."""
+    blocks = re.findall(r"^```python\n(.*?)^```$", (ROOT / "README.md").read_text(), re.S | re.M)
+    examples = {p.read_text() for p in ROOT.glob("examples/*.py")}
+    assert blocks
+    for block in blocks:
+        assert block in examples, block.splitlines()[0]
