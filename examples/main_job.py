@@ -20,7 +20,7 @@ from zunt_core.exception.base import NotFoundException
 from zunt_core.services import ConfigService
 
 
-def handle_request(user_id: str) -> dict:
+def handle_request(user_id: str) -> dict[str, object]:
     """A tiny request handler: settings from the environment, errors with status codes."""
     known_users = ConfigService.get_list("EXAMPLE_KNOWN_USERS", default=[])
     if not ConfigService.get_bool("EXAMPLE_AUTH_ENABLED", default=True):

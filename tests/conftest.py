@@ -1,11 +1,88 @@
+"""The runtime toolkit's tests (tests/runtime) drive a small extension of their own, _zunt_runtime_test.
+
+scripts/test.sh builds it into build/tests and names that folder in
+ZUNT_RUNTIME_TEST_DIR. Run by hand without that variable, pytest brings it up
+to date in build/tests itself (with the cmake, ninja and nanobind of the
+interpreter's environment), or stops before collecting, with one line that
+names the command to run.
+"""
+
+import importlib.util
 import os
+import pathlib
+import shutil
+import subprocess
 import sys
 
-# The runtime toolkit's test extension is built by scripts/test.sh into
-# build/tests; make it importable.
-_runtime_dir = os.environ.get(
-    "ZUNT_RUNTIME_TEST_DIR",
-    os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build", "tests"),
-)
-if _runtime_dir not in sys.path:
-    sys.path.insert(0, _runtime_dir)
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+RUNTIME_TESTS = ROOT / "tests" / "runtime"
+MODULE = "_zunt_runtime_test"
+SET_UP = "run scripts/setup.sh, then pytest again (or run scripts/test.sh)"
+
+
+def _stop(reason):
+    pytest.exit(f"tests/runtime: {reason}", returncode=pytest.ExitCode.USAGE_ERROR)
+
+
+def _selects_runtime_tests(config):
+    """Whether the paths given to pytest take in tests/runtime."""
+    for arg in config.args:
+        path = pathlib.Path(config.invocation_params.dir, arg.split("::", 1)[0]).resolve()
+        if path == RUNTIME_TESTS or path in RUNTIME_TESTS.parents or RUNTIME_TESTS in path.parents:
+            return True
+    return False
+
+
+def _tool(name):
+    """A tool from the interpreter's environment (the dev venv), else from PATH."""
+    beside = pathlib.Path(sys.executable).parent / name
+    return str(beside) if os.access(beside, os.X_OK) else shutil.which(name)
+
+
+def _say(config, line):
+    capture = config.pluginmanager.getplugin("capturemanager")
+    if capture is None:
+        print(line, flush=True)
+        return
+    with capture.global_and_fixture_disabled():
+        print(line, flush=True)
+
+
+def _build(config, build_dir):
+    """Brings the extension up to date; False when this environment cannot build it."""
+    cmake, ninja = _tool("cmake"), _tool("ninja")
+    if cmake is None or ninja is None or importlib.util.find_spec("nanobind") is None:
+        return False
+    configure = [
+        cmake, "-S", str(ROOT), "-B", str(build_dir), "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}",
+        "-DZUNT_BUILD_TESTS=ON", "-DZUNT_BUILD_PACKAGE=OFF", "-DZUNT_BUILD_NATIVE_TESTS=OFF",
+        f"-DPython_EXECUTABLE={sys.executable}",
+    ]
+    build = [cmake, "--build", str(build_dir), "--target", MODULE]
+    commands = [build] if (build_dir / "CMakeCache.txt").exists() else [configure, build]
+    log_path = ROOT / "build" / "runtime-test-extension.log"
+    log_path.parent.mkdir(exist_ok=True)
+    _say(config, f"tests/runtime: bringing {MODULE} up to date in {build_dir} (log: {log_path})")
+    with open(log_path, "w") as log:
+        for command in commands:
+            if subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, cwd=ROOT).returncode != 0:
+                _stop(f"building {MODULE} failed (see {log_path}): {SET_UP}")
+    return True
+
+
+def pytest_configure(config):
+    if not _selects_runtime_tests(config):
+        return
+    given = os.environ.get("ZUNT_RUNTIME_TEST_DIR")
+    build_dir = pathlib.Path(given) if given else ROOT / "build" / "tests"
+    built = False if given else _build(config, build_dir)
+    if str(build_dir) not in sys.path:
+        sys.path.insert(0, str(build_dir))
+    if importlib.util.find_spec(MODULE) is None:
+        if given:
+            _stop(f"{MODULE} is not in ZUNT_RUNTIME_TEST_DIR={given}: run scripts/test.sh")
+        if not built:
+            _stop(f"building {MODULE} needs cmake, ninja and nanobind beside {sys.executable}: {SET_UP}")
+        _stop(f"{MODULE} was built but is not in {build_dir}: run scripts/test.sh")

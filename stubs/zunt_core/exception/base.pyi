@@ -1,11 +1,13 @@
 """Base exception."""
 
+from typing import Any
+
 class ZuntException(Exception):
     """Base exception."""
 
     status_code: int
-    extra_info: dict | None
-    def __init__(self, message: str, *, status_code: int, extra_info: dict | None = None) -> None: ...
+    extra_info: dict[Any, Any] | None
+    def __init__(self, message: str, *, status_code: int, extra_info: dict[Any, Any] | None = None) -> None: ...
 
 class UninitializedException(ZuntException):
     """Exception raised when database adapter is not initialized."""
