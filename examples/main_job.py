@@ -1,23 +1,26 @@
-"""The road of one request through zunt_core, as far as the library is built.
+"""The road of one request through zunt_core.
 
-Reads typed settings from the environment with the configuration service and
-turns a failed look-up into the library's own errors, the way an application's
-request handler would. Then starts the authentication storage: the settings
-from the environment, a data store on the database they name, and the schema
-brought to its current version.
+First a tiny request handler reads typed settings from the environment with
+the configuration service and turns a failed look-up into the library's own
+errors. Then the authentication component starts on the PostgreSQL database
+that DATABASE_AUTHENTICATION_URL names, and one request goes its whole way: a
+client is registered, a user created in it, the user logs in, the access token
+is verified, revoked, and refused when presented again.
 """
 
 import os
 import secrets
+from typing import TypeVar
 
-from sqlalchemy import text
+from jose import JWTError
 
-from zunt_core.authentication import AuthenticationDbSettings
-from zunt_core.authentication.database import SQLAlchemySQLDataStore, initialize_authentication_db
-
+from zunt_core.authentication import AuthenticationDbSettings, init_auth_services
+from zunt_core.authentication import service as auth
 from zunt_core.exception import UnauthorizedException, ZuntException
 from zunt_core.exception.base import NotFoundException
 from zunt_core.services import ConfigService
+
+S = TypeVar("S")
 
 
 def handle_request(user_id: str) -> dict[str, object]:
@@ -30,7 +33,7 @@ def handle_request(user_id: str) -> dict[str, object]:
     return {"user": user_id, "page_size": ConfigService.get_int("EXAMPLE_PAGE_SIZE", default=20)}
 
 
-def main() -> None:
+def configuration_step() -> None:
     os.environ.setdefault("EXAMPLE_KNOWN_USERS", "ada, grace ,linus")
     os.environ.setdefault("EXAMPLE_PAGE_SIZE", "50")
     os.environ.setdefault("EXAMPLE_AUTH_ENABLED", "yes")
@@ -47,20 +50,38 @@ def main() -> None:
         print("config error:", err, "| caused by:", repr(err.__cause__))
 
 
-def storage_step() -> None:
-    """Settings from the environment, one data store, the schema at its current version."""
-    # A signing key of this run's own when none is configured.
+def published(slot: S | None) -> S:
+    """A service slot of zunt_core.authentication.service, read when it is used."""
+    if slot is None:
+        raise RuntimeError("the authentication services are not initialised")
+    return slot
+
+
+def authentication_step() -> None:
+    # Settings from the environment; a signing key of this run's own when none is configured.
     os.environ.setdefault("AUTH_SECRET_KEY", secrets.token_urlsafe(32))
-    settings = AuthenticationDbSettings()
-    store = SQLAlchemySQLDataStore(settings.database_authentication_url)
-    initialize_authentication_db(store)
-    with store.engine.connect() as conn:
-        version, description = conn.execute(
-            text("SELECT version, description FROM zunt_auth_database_versions")
-        ).one()
-    print(f"authentication schema at version {version}: {description}")
+    init_auth_services(AuthenticationDbSettings())
+
+    run = secrets.token_hex(4)
+    client = published(auth.create_client_service).create_client(f"example-client-{run}")
+    print(f"client {client.name} registered; its API key (shown once): {client.api_key}")
+
+    user = published(auth.create_user_service).create_user(client.api_key, f"ada-{run}")
+    print(f"user {user.identifier} created; the user key (shown once): {user.secret}")
+
+    token = published(auth.authenticate_user_service).authenticate_user(client.api_key, user.identifier, user.secret)
+    print(f"logged in: {token.token_type} token {token.id}, expires {token.expires_at:%Y-%m-%d %H:%M}")
+
+    user_id = published(auth.verify_token_service).verify_token_and_get_user_id(client.api_key, token.token)
+    print(f"token verified: it belongs to user {user_id}")
+
+    print("token revoked:", published(auth.revoke_token_service).revoke_token(client.api_key, token.token))
+    try:
+        published(auth.verify_token_service).verify_token_and_get_user_id(client.api_key, token.token)
+    except JWTError as err:
+        print(f"verified again: refused with {type(err).__name__}: {err}")
 
 
 if __name__ == "__main__":
-    main()
-    storage_step()
+    configuration_step()
+    authentication_step()

@@ -1,76 +1,15 @@
-"""A real PostgreSQL for the authentication tests.
-
-One server for the whole run: a throwaway cluster started here (stopped at
-the end), or the server that ZUNT_TEST_DATABASE_URL names (a URL to a
-database of it, for a role that may create databases). Each test module gets
-a fresh database; `new_database()` makes more for tests that need an empty
-one. Databases are dropped with every connection to them closed.
+"""Databases for the authentication tests, on the PostgreSQL server of the
+run (`pg_server`, tests/conftest.py): a fresh database per test module,
+`new_database()` for tests that need more, and `catalog(url)` to read a
+database's schema from PostgreSQL's own catalog. Databases are dropped with
+every connection to them closed.
 """
 
-import os
 import sys
-import tempfile
-import uuid
 
 import psycopg
 import pytest
 from sqlalchemy.engine import make_url
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "scripts"))
-import pgcluster  # noqa: E402
-
-
-class PgServer:
-    def __init__(self, url, directory=None):
-        self.url = make_url(url)
-        self.directory = directory  # set when the server is our own
-
-    def url_for(self, database):
-        return self.url.set(database=database).render_as_string(hide_password=False)
-
-    def admin(self):
-        u = self.url
-        return psycopg.connect(
-            host=u.host, port=u.port, user=u.username, password=u.password, dbname=u.database or "postgres",
-            autocommit=True,
-        )
-
-    def create_database(self, prefix="zunt"):
-        name = f"{prefix}_{uuid.uuid4().hex[:12]}"
-        with self.admin() as conn:
-            conn.execute(f'CREATE DATABASE "{name}"')
-        return name
-
-    def drop_database(self, name):
-        with self.admin() as conn:
-            conn.execute(f'DROP DATABASE IF EXISTS "{name}" WITH (FORCE)')
-
-    def restart(self):
-        if self.directory is None:
-            pytest.fail("restarting the server needs the tests' own cluster (ZUNT_TEST_DATABASE_URL is set)")
-        pgcluster.restart(self.directory)
-
-
-@pytest.fixture(scope="session")
-def pg_server():
-    named = os.environ.get("ZUNT_TEST_DATABASE_URL")
-    if named:
-        server = PgServer(named)
-        try:
-            server.admin().close()
-        except Exception as e:  # the run must fail, not skip, without a server
-            pytest.fail(f"ZUNT_TEST_DATABASE_URL names a server that cannot be reached: {e}")
-        yield server
-        return
-    directory = tempfile.mkdtemp(prefix="zunt-pg-")
-    try:
-        url = pgcluster.start(directory)
-    except pgcluster.ClusterError as e:
-        pytest.fail(f"cannot start a PostgreSQL cluster for the tests: {e}")
-    try:
-        yield PgServer(url, directory)
-    finally:
-        pgcluster.stop(directory)
 
 
 def _dispose_adapter():
