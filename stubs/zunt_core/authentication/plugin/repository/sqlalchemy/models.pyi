@@ -11,12 +11,14 @@ from sqlalchemy import Column as Column
 from sqlalchemy import DateTime as DateTime
 from sqlalchemy import ForeignKey as ForeignKey
 from sqlalchemy import String as String
-from sqlalchemy import func as func
+from sqlalchemy.sql.functions import _FunctionGenerator
 from sqlalchemy import Table
 from sqlalchemy.orm import DeclarativeMeta, Mapped, Mapper
 from sqlalchemy.orm import relationship as relationship
 
 from zunt_core.authentication.database import DatabaseAdapter as DatabaseAdapter
+
+func: _FunctionGenerator
 
 if TYPE_CHECKING:
     from zunt_core.authentication.client.repository.sqlalchemy.models import DBClient
