@@ -30,6 +30,9 @@ MODULES = {
     "zunt_core.plugin.handler": False,
     "zunt_core.plugin.plugin": False,
     "zunt_core.plugin.manager": False,
+    "zunt_core.logger": True,
+    "zunt_core.logger.regex_pii_logger_handler": False,
+    "zunt_core.logger.ner_pii_logger_handler": False,
 }
 
 
