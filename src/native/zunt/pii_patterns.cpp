@@ -1,24 +1,10 @@
 #include "zunt/pii_patterns.hpp"
 
-#include <array>
 #include <type_traits>
 
 namespace zunt::pii {
 
 namespace {
-
-constexpr std::array<std::uint8_t, 128> make_ascii_classes() {
-    std::array<std::uint8_t, 128> t{};
-    for (char32_t c = '0'; c <= '9'; ++c) t[c] = decimal | word;
-    for (char32_t c = 'a'; c <= 'z'; ++c) t[c] = word;
-    for (char32_t c = 'A'; c <= 'Z'; ++c) t[c] = word;
-    t['_'] = word;
-    // str.isspace() of ASCII: \t \n \v \f \r, the four separators 0x1c-0x1f, space.
-    for (char32_t c : {U'\t', U'\n', U'\v', U'\f', U'\r', U'\x1c', U'\x1d', U'\x1e', U'\x1f', U' '}) t[c] = space;
-    return t;
-}
-
-constexpr std::array<std::uint8_t, 128> ascii_classes = make_ascii_classes();
 
 // The code point of a code unit (char is signed on some platforms).
 template <class Char>
@@ -182,9 +168,9 @@ private:
     // group is exactly its run of \d, which must have an allowed length and
     // be followed by a separator (the last one by a boundary).
     std::size_t phone_end(std::size_t s, bool grouped) const {
-        if (s > 0 && is(s - 1, word)) return 0;  // (?<!\w)
         const std::size_t prefix = country_prefix(s);
         if (prefix == 0) return 0;
+        if (s > 0 && is(s - 1, word)) return 0;  // (?<!\w)
         std::size_t p = s + prefix;
         if (grouped && p < n_ && is(p, space)) ++p;
         if (p + 1 >= n_ || !area_code(at(p), at(p + 1))) return 0;
@@ -265,11 +251,6 @@ private:
 };
 
 }  // namespace
-
-std::uint8_t CharClasses::of(char32_t c) const {
-    if (c < 128) return ascii_classes[c];
-    return non_ascii_ != nullptr ? non_ascii_(c) : 0;
-}
 
 std::string_view pattern_source(Pattern p) {
     switch (p) {

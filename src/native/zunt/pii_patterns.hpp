@@ -16,6 +16,7 @@
 // caller supplies (the host's own Unicode database).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,6 +32,24 @@ enum CharClass : std::uint8_t {
     space = 4,    // \s
 };
 
+namespace detail {
+
+constexpr std::array<std::uint8_t, 128> make_ascii_classes() {
+    std::array<std::uint8_t, 128> t{};
+    for (char32_t c = '0'; c <= '9'; ++c) t[c] = decimal | word;
+    for (char32_t c = 'a'; c <= 'z'; ++c) t[c] = word;
+    for (char32_t c = 'A'; c <= 'Z'; ++c) t[c] = word;
+    t['_'] = word;
+    // str.isspace() of ASCII: \t \n \v \f \r, the separators 0x1c-0x1f, space.
+    for (char32_t c : {U'\t', U'\n', U'\v', U'\f', U'\r', U'\x1c', U'\x1d', U'\x1e', U'\x1f', U' '}) t[c] = space;
+    return t;
+}
+
+}  // namespace detail
+
+// The classes of the ASCII code points.
+inline constexpr std::array<std::uint8_t, 128> ascii_classes = detail::make_ascii_classes();
+
 class CharClasses {
 public:
     using Lookup = std::uint8_t (*)(char32_t);
@@ -39,7 +58,10 @@ public:
     // belong to no class.
     explicit CharClasses(Lookup non_ascii = nullptr) : non_ascii_(non_ascii) {}
 
-    std::uint8_t of(char32_t c) const;
+    std::uint8_t of(char32_t c) const {
+        if (c < 128) return ascii_classes[c];
+        return non_ascii_ != nullptr ? non_ascii_(c) : 0;
+    }
     bool is(char32_t c, CharClass k) const { return (of(c) & k) != 0; }
 
 private:

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zunt {
 
@@ -54,18 +55,52 @@ const pii::CharClasses ascii_classes;
 const pii::CharClasses unicode_classes(host_class_of);
 
 // ---------------------------------------------------------------------------
-// The host objects one masking run needs, read once per run.
+// What the handler's methods read on every record, made when the module is
+// built and kept as the methods' closure: the patterns as the class constants
+// were built (a pattern object that is one of these needs no further test)
+// and the names of the attributes read, as host strings.
 
-struct HostRe {
-    explicit HostRe(Call& c) : re(c.global("re")), pattern_type(re.attr("Pattern")), unicode(re.attr("UNICODE")) {}
+struct HandlerNames {
+    nb::object builtin_patterns[std::size(pii::all_patterns)];  // in pii::Pattern order
+    nb::object process = nb::str("process_message_using_regex");
+    nb::object enabled = nb::str("pii_regex_process_enabled");
+    nb::object get_message = nb::str("getMessage");
+    nb::object msg = nb::str("msg");
+    nb::object args = nb::str("args");
+    nb::object masker_methods[4] = {nb::str("mask_ktp_number"), nb::str("mask_npwp_number"),
+                                    nb::str("mask_phone_number"), nb::str("mask_email_address")};
+    nb::object masker_constants[4] = {nb::str("REGEX_KTP"), nb::str("REGEX_NPWP"), nb::str("REGEX_PHONE_NUMBER"),
+                                      nb::str("REGEX_EMAIL_ADDRESS")};
+};
 
-    // The native matcher of a pattern object: one of the five sources,
-    // compiled by `re` as a str pattern with no flags of its own.
-    std::optional<pii::Pattern> native_matcher(nb::handle pattern) const {
-        if (reinterpret_cast<PyObject*>(Py_TYPE(pattern.ptr())) != pattern_type.ptr()) return std::nullopt;
+const HandlerNames& names_of(Call& c) {
+    return *static_cast<const HandlerNames*>(nb::borrow<nb::capsule>(c.closure()).data());
+}
+
+nb::object get_attr(nb::handle obj, nb::handle name) { return steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr())); }
+
+void set_attr(nb::handle obj, nb::handle name, nb::handle value) {
+    if (PyObject_SetAttr(obj.ptr(), name.ptr(), value.ptr()) != 0) throw_current();
+}
+
+// Which matcher answers for a pattern object: a native one for the five
+// sources compiled by `re` as str patterns with no flags of their own (the
+// class's own objects, or the same compiled anew), the host's `re` for
+// anything else. The host's `re` is looked up through the module at the
+// first pattern that needs it.
+class Matchers {
+public:
+    Matchers(Call& c, const HandlerNames& names) : call_(c), names_(names) {}
+
+    std::optional<pii::Pattern> native_matcher(nb::handle pattern) {
+        for (pii::Pattern p : pii::all_patterns) {
+            if (pattern.is(names_.builtin_patterns[static_cast<std::size_t>(p)])) return p;
+        }
+        if (reinterpret_cast<PyObject*>(Py_TYPE(pattern.ptr())) != re().attr("Pattern").ptr()) return std::nullopt;
         nb::object source = pattern.attr("pattern");
         if (!PyUnicode_CheckExact(source.ptr())) return std::nullopt;
         nb::object flags = pattern.attr("flags");
+        nb::object unicode = re().attr("UNICODE");
         int same_flags = PyObject_RichCompareBool(flags.ptr(), unicode.ptr(), Py_EQ);
         if (same_flags < 0) throw_current();
         if (same_flags == 0) return std::nullopt;
@@ -82,9 +117,15 @@ struct HostRe {
         return std::nullopt;
     }
 
-    nb::object re;
-    nb::object pattern_type;
-    nb::object unicode;
+    nb::handle re() {
+        if (!re_.is_valid()) re_ = call_.global("re");
+        return re_;
+    }
+
+private:
+    Call& call_;
+    const HandlerNames& names_;
+    nb::object re_;
 };
 
 // ---------------------------------------------------------------------------
@@ -98,12 +139,12 @@ public:
     explicit MaskingText(nb::handle text) : host_(nb::borrow(text)) {}
 
     // One masking step with `pattern` and the masked form `form`.
-    void apply(const HostRe& re, nb::handle pattern, const pii::MaskForm& form) {
-        std::optional<pii::Pattern> matcher = re.native_matcher(pattern);
+    void apply(Matchers& matchers, nb::handle pattern, const pii::MaskForm& form) {
+        std::optional<pii::Pattern> matcher = matchers.native_matcher(pattern);
         if (matcher && to_native()) {
             native_step(*matcher, form);
         } else {
-            host_step(re, pattern, form);
+            host_step(matchers.re(), pattern, form);
         }
     }
 
@@ -181,9 +222,9 @@ private:
 
     // for found in re.findall(pattern, text): text = text.replace(found, masked(found))
     // A match of a pattern with groups is a tuple; its first group is the found text.
-    void host_step(const HostRe& re, nb::handle pattern, const pii::MaskForm& form) {
+    void host_step(nb::handle re, nb::handle pattern, const pii::MaskForm& form) {
         to_host();
-        nb::object found_all = re.re.attr("findall")(pattern, host_);
+        nb::object found_all = re.attr("findall")(pattern, host_);
         nb::str middle(form.middle.data(), form.middle.size());
         nb::object head_slice = steal_or_throw(PySlice_New(nullptr, nb::int_(form.head).ptr(), nullptr));
         nb::object tail_slice = steal_or_throw(PySlice_New(nb::int_(-static_cast<long>(form.tail)).ptr(), nullptr, nullptr));
@@ -210,8 +251,6 @@ private:
 // The maskers
 
 struct Masker {
-    const char* method;
-    const char* constant;
     bool pattern_list;  // the constant is a list of patterns, applied in order
     pii::MaskForm form;
     Impl impl;
@@ -223,34 +262,37 @@ nb::object RegexLoggerHandler_mask_phone_number(Call& c);
 nb::object RegexLoggerHandler_mask_email_address(Call& c);
 nb::object RegexLoggerHandler_process_message_using_regex(Call& c);
 
-// In the order process_message_using_regex applies them.
+// In the order process_message_using_regex applies them; their method and
+// constant names are HandlerNames::masker_methods and masker_constants.
 const Masker maskers[] = {
-    {"mask_ktp_number", "REGEX_KTP", false, pii::ktp_mask, RegexLoggerHandler_mask_ktp_number},
-    {"mask_npwp_number", "REGEX_NPWP", false, pii::npwp_mask, RegexLoggerHandler_mask_npwp_number},
-    {"mask_phone_number", "REGEX_PHONE_NUMBER", true, pii::phone_mask, RegexLoggerHandler_mask_phone_number},
-    {"mask_email_address", "REGEX_EMAIL_ADDRESS", false, pii::email_mask, RegexLoggerHandler_mask_email_address},
+    {false, pii::ktp_mask, RegexLoggerHandler_mask_ktp_number},
+    {false, pii::npwp_mask, RegexLoggerHandler_mask_npwp_number},
+    {true, pii::phone_mask, RegexLoggerHandler_mask_phone_number},
+    {false, pii::email_mask, RegexLoggerHandler_mask_email_address},
 };
 
-void apply_masker(const HostRe& re, nb::handle self, const Masker& m, MaskingText& text) {
-    nb::object constant = self.attr(m.constant);
+void apply_masker(Matchers& matchers, nb::handle self, nb::handle constant_name, const Masker& m,
+                  MaskingText& text) {
+    nb::object constant = get_attr(self, constant_name);
     if (!m.pattern_list) {
-        text.apply(re, constant, m.form);
+        text.apply(matchers, constant, m.form);
         return;
     }
-    for (nb::handle pattern : constant) text.apply(re, pattern, m.form);
+    for (nb::handle pattern : constant) text.apply(matchers, pattern, m.form);
 }
 
-nb::object run_masker(Call& c, const Masker& m) {
-    HostRe re(c);
+nb::object run_masker(Call& c, std::size_t i) {
+    const HandlerNames& names = names_of(c);
+    Matchers matchers(c, names);
     MaskingText text(c[1]);
-    apply_masker(re, c[0], m, text);
+    apply_masker(matchers, c[0], names.masker_constants[i], maskers[i], text);
     return text.result();
 }
 
-nb::object RegexLoggerHandler_mask_ktp_number(Call& c) { return run_masker(c, maskers[0]); }
-nb::object RegexLoggerHandler_mask_npwp_number(Call& c) { return run_masker(c, maskers[1]); }
-nb::object RegexLoggerHandler_mask_phone_number(Call& c) { return run_masker(c, maskers[2]); }
-nb::object RegexLoggerHandler_mask_email_address(Call& c) { return run_masker(c, maskers[3]); }
+nb::object RegexLoggerHandler_mask_ktp_number(Call& c) { return run_masker(c, 0); }
+nb::object RegexLoggerHandler_mask_npwp_number(Call& c) { return run_masker(c, 1); }
+nb::object RegexLoggerHandler_mask_phone_number(Call& c) { return run_masker(c, 2); }
+nb::object RegexLoggerHandler_mask_email_address(Call& c) { return run_masker(c, 3); }
 
 // Whether self.<name> is still the method `impl` of this module: neither a
 // subclass nor the instance has put another in its place.
@@ -258,11 +300,11 @@ class OwnMethods {
 public:
     explicit OwnMethods(nb::handle self) : self_(self) {}
 
-    bool own(const char* name, Impl impl) {
-        nb::object on_type = steal_or_throw(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self_.ptr())), name));
+    bool own(nb::handle name, Impl impl) {
+        nb::object on_type = get_attr(reinterpret_cast<PyObject*>(Py_TYPE(self_.ptr())), name);
         if (function_impl(on_type) != impl) return false;
         if (!instance_dict_.is_valid()) instance_dict_ = steal_or_throw(PyObject_GenericGetDict(self_.ptr(), nullptr));
-        int shadowed = PyDict_Contains(instance_dict_.ptr(), nb::str(name).ptr());
+        int shadowed = PyDict_Contains(instance_dict_.ptr(), name.ptr());
         if (shadowed < 0) throw_current();
         return shadowed == 0;
     }
@@ -274,13 +316,14 @@ private:
 
 // The four maskers in order, each on the result of the one before.
 nb::object process_message(Call& c, nb::handle self, nb::handle message, OwnMethods& methods) {
-    HostRe re(c);
+    const HandlerNames& names = names_of(c);
+    Matchers matchers(c, names);
     MaskingText text(message);
-    for (const Masker& m : maskers) {
-        if (methods.own(m.method, m.impl)) {
-            apply_masker(re, self, m, text);
+    for (std::size_t i = 0; i < std::size(maskers); ++i) {
+        if (methods.own(names.masker_methods[i], maskers[i].impl)) {
+            apply_masker(matchers, self, names.masker_constants[i], maskers[i], text);
         } else {
-            text.reset(self.attr(m.method)(text.result()));
+            text.reset(get_attr(self, names.masker_methods[i])(text.result()));
         }
     }
     return text.result();
@@ -303,15 +346,16 @@ nb::object RegexLoggerHandler_init(Call& c) {
 nb::object RegexLoggerHandler_emit(Call& c) {
     nb::handle self = c[0];
     nb::handle record = c[1];
+    const HandlerNames& names = names_of(c);
     logger::emit_guarded(self, record, [&] {
-        if (!truthy(self.attr("pii_regex_process_enabled"))) return;
-        nb::object message = record.attr("getMessage")();
+        if (!truthy(get_attr(self, names.enabled))) return;
+        nb::object message = get_attr(record, names.get_message)();
         OwnMethods methods(self);
-        nb::object masked = methods.own("process_message_using_regex", RegexLoggerHandler_process_message_using_regex)
+        nb::object masked = methods.own(names.process, RegexLoggerHandler_process_message_using_regex)
                                 ? process_message(c, self, message, methods)
-                                : self.attr("process_message_using_regex")(message);
-        record.attr("msg") = masked;
-        record.attr("args") = nb::tuple();
+                                : get_attr(self, names.process)(message);
+        set_attr(record, names.msg, masked);
+        set_attr(record, names.args, nb::tuple());
     });
     return nb::none();
 }
@@ -341,35 +385,46 @@ void build_zunt_core_logger_regex_pii_logger_handler(ModuleScope& m) {
         std::string_view source = pii::pattern_source(p);
         return compile(nb::str(source.data(), source.size()));
     };
+    auto* names = new HandlerNames();
+    nb::capsule closure(names, [](void* p) noexcept { delete static_cast<HandlerNames*>(p); });
+    for (pii::Pattern p : pii::all_patterns) names->builtin_patterns[static_cast<std::size_t>(p)] = pattern(p);
+    auto builtin_pattern = [&](pii::Pattern p) { return names->builtin_patterns[static_cast<std::size_t>(p)]; };
     nb::list phone_patterns;
-    phone_patterns.append(pattern(pii::Pattern::phone_unbroken));
-    phone_patterns.append(pattern(pii::Pattern::phone_grouped));
+    phone_patterns.append(builtin_pattern(pii::Pattern::phone_unbroken));
+    phone_patterns.append(builtin_pattern(pii::Pattern::phone_grouped));
 
     ClassBuilder cls(m, "RegexLoggerHandler", nb::make_tuple(logging.attr("Handler")),
                      "Logging handler that masks personal data in each record's message with regular expressions.\n\n"
                      "When enabled, it replaces the record's message by its formatted, masked text and empties the "
                      "record's arguments; it writes nothing itself, so the handlers that receive the record after it "
                      "output the masked text.");
-    cls.attr("REGEX_KTP", pattern(pii::Pattern::ktp))
-        .attr("REGEX_NPWP", pattern(pii::Pattern::npwp))
+    cls.attr("REGEX_KTP", builtin_pattern(pii::Pattern::ktp))
+        .attr("REGEX_NPWP", builtin_pattern(pii::Pattern::npwp))
         .attr("REGEX_PHONE_NUMBER", phone_patterns)
-        .attr("REGEX_EMAIL_ADDRESS", pattern(pii::Pattern::email));
+        .attr("REGEX_EMAIL_ADDRESS", builtin_pattern(pii::Pattern::email));
+    // The methods that read the names take them as their closure.
+    auto reading_names = [&](const char* name, std::vector<Param> params, Impl impl, const char* doc,
+                             nb::handle returns) {
+        return FunctionDecl{name, std::move(params), impl, doc, nb::borrow(returns), "", closure};
+    };
     cls.method({"__init__", {arg("self"), arg_default("pii_regex_process_enabled", bool_, nb::bool_(false))},
                 RegexLoggerHandler_init, nullptr, none})
-        .method({"emit", {arg("self"), arg("record", log_record)}, RegexLoggerHandler_emit,
-                 "Mask the record's formatted message in place (message replaced, arguments emptied) when enabled.",
-                 none})
-        .method({"process_message_using_regex", {arg("self"), arg("message", str)},
-                 RegexLoggerHandler_process_message_using_regex,
-                 "Mask identity-card numbers, tax numbers, phone numbers and e-mail addresses, in this order.", str})
-        .method({"mask_ktp_number", {arg("self"), arg("ktp_number", str)}, RegexLoggerHandler_mask_ktp_number,
-                 "Mask the identity-card (KTP) numbers of a text.", str})
-        .method({"mask_npwp_number", {arg("self"), arg("npwp_number", str)}, RegexLoggerHandler_mask_npwp_number,
-                 "Mask the tax (NPWP) numbers of a text.", str})
-        .method({"mask_phone_number", {arg("self"), arg("phone_number", str)}, RegexLoggerHandler_mask_phone_number,
-                 "Mask the phone numbers of a text.", str})
-        .method({"mask_email_address", {arg("self"), arg("email_address", str)},
-                 RegexLoggerHandler_mask_email_address, "Mask the e-mail addresses of a text.", str});
+        .method(reading_names(
+            "emit", {arg("self"), arg("record", log_record)}, RegexLoggerHandler_emit,
+            "Mask the record's formatted message in place (message replaced, arguments emptied) when enabled.", none))
+        .method(reading_names(
+            "process_message_using_regex", {arg("self"), arg("message", str)},
+            RegexLoggerHandler_process_message_using_regex,
+            "Mask identity-card numbers, tax numbers, phone numbers and e-mail addresses, in this order.", str))
+        .method(reading_names("mask_ktp_number", {arg("self"), arg("ktp_number", str)},
+                              RegexLoggerHandler_mask_ktp_number, "Mask the identity-card (KTP) numbers of a text.",
+                              str))
+        .method(reading_names("mask_npwp_number", {arg("self"), arg("npwp_number", str)},
+                              RegexLoggerHandler_mask_npwp_number, "Mask the tax (NPWP) numbers of a text.", str))
+        .method(reading_names("mask_phone_number", {arg("self"), arg("phone_number", str)},
+                              RegexLoggerHandler_mask_phone_number, "Mask the phone numbers of a text.", str))
+        .method(reading_names("mask_email_address", {arg("self"), arg("email_address", str)},
+                              RegexLoggerHandler_mask_email_address, "Mask the e-mail addresses of a text.", str));
     cls.build();
 
     m.def({"init_regex_pii_logging_handler",
