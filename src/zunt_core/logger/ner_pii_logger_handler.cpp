@@ -61,12 +61,15 @@ nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
     nb::dict body;
     body["text"] = message;
     nb::list entities;
-    for (const char* entity : {"EMAIL_ADDRESS", "ID_KTP", "ID_NPWP", "PHONE_NUMBER"}) entities.append(nb::str(entity));
+    for (const char* entity : {"EMAIL_ADDRESS", "ID_KTP", "ID_NPWP", "PHONE_NUMBER"}) {
+        entities.append(nb::str(entity));
+    }
     body["entities"] = entities;
     RequestUnderWay request(self);
     try {
         nb::object requests = c.global("requests");
-        nb::object response = requests.attr("post")(self.attr("api_url"), nb::arg("json") = body, nb::arg("timeout") = 3);
+        nb::object response =
+            requests.attr("post")(self.attr("api_url"), nb::arg("json") = body, nb::arg("timeout") = 3);
         response.attr("raise_for_status")();
         nb::object answer = response.attr("json")();
         // An answer that is no JSON object has no `get`: that error is the caller's.

@@ -15,7 +15,7 @@
 #include "zunt_core/modules.hpp"
 
 #include <cstdint>
-#include <cstring>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,7 +60,7 @@ const pii::CharClasses unicode_classes(host_class_of);
 // were built (a pattern object that is one of these needs no further test)
 // and the names of the attributes read, as host strings.
 
-struct HandlerNames {
+struct HandlerClosure {
     nb::object builtin_patterns[std::size(pii::all_patterns)];  // in pii::Pattern order
     nb::object process = nb::str("process_message_using_regex");
     nb::object enabled = nb::str("pii_regex_process_enabled");
@@ -73,8 +73,8 @@ struct HandlerNames {
                                       nb::str("REGEX_EMAIL_ADDRESS")};
 };
 
-const HandlerNames& names_of(Call& c) {
-    return *static_cast<const HandlerNames*>(nb::borrow<nb::capsule>(c.closure()).data());
+const HandlerClosure& closure_of(Call& c) {
+    return *static_cast<const HandlerClosure*>(nb::borrow<nb::capsule>(c.closure()).data());
 }
 
 nb::object get_attr(nb::handle obj, nb::handle name) { return steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr())); }
@@ -90,7 +90,7 @@ void set_attr(nb::handle obj, nb::handle name, nb::handle value) {
 // first pattern that needs it.
 class Matchers {
 public:
-    Matchers(Call& c, const HandlerNames& names) : call_(c), names_(names) {}
+    Matchers(Call& c, const HandlerClosure& names) : call_(c), names_(names) {}
 
     std::optional<pii::Pattern> native_matcher(nb::handle pattern) {
         for (pii::Pattern p : pii::all_patterns) {
@@ -124,7 +124,7 @@ public:
 
 private:
     Call& call_;
-    const HandlerNames& names_;
+    const HandlerClosure& names_;
     nb::object re_;
 };
 
@@ -181,7 +181,8 @@ private:
         if (utf8 == nullptr) PyErr_Clear();  // lone surrogates have no UTF-8 form
         Py_UCS4* points = PyUnicode_AsUCS4Copy(host_.ptr());
         if (points == nullptr) throw_current();
-        wide_.assign(reinterpret_cast<const char32_t*>(points), static_cast<std::size_t>(PyUnicode_GetLength(host_.ptr())));
+        const auto length = static_cast<std::size_t>(PyUnicode_GetLength(host_.ptr()));
+        wide_.assign(reinterpret_cast<const char32_t*>(points), length);
         PyMem_Free(points);
         learn_classes(wide_);
         form_ = Form::wide;
@@ -192,7 +193,8 @@ private:
         if (form_ == Form::host) return;
         if (changed_) {
             if (form_ == Form::ascii) {
-                host_ = steal_or_throw(PyUnicode_FromStringAndSize(ascii_view_.data(), static_cast<Py_ssize_t>(ascii_view_.size())));
+                host_ = steal_or_throw(
+                    PyUnicode_FromStringAndSize(ascii_view_.data(), static_cast<Py_ssize_t>(ascii_view_.size())));
             } else {
                 static_assert(sizeof(wchar_t) == sizeof(char32_t), "code points are passed as wchar_t");
                 host_ = steal_or_throw(PyUnicode_FromWideChar(reinterpret_cast<const wchar_t*>(wide_.data()),
@@ -227,7 +229,8 @@ private:
         nb::object found_all = re.attr("findall")(pattern, host_);
         nb::str middle(form.middle.data(), form.middle.size());
         nb::object head_slice = steal_or_throw(PySlice_New(nullptr, nb::int_(form.head).ptr(), nullptr));
-        nb::object tail_slice = steal_or_throw(PySlice_New(nb::int_(-static_cast<long>(form.tail)).ptr(), nullptr, nullptr));
+        nb::object tail_slice =
+            steal_or_throw(PySlice_New(nb::int_(-static_cast<long>(form.tail)).ptr(), nullptr, nullptr));
         for (nb::handle item : found_all) {
             nb::object found = nb::borrow(item);
             if (PyTuple_Check(item.ptr())) found = steal_or_throw(PySequence_GetItem(item.ptr(), 0));
@@ -263,7 +266,7 @@ nb::object RegexLoggerHandler_mask_email_address(Call& c);
 nb::object RegexLoggerHandler_process_message_using_regex(Call& c);
 
 // In the order process_message_using_regex applies them; their method and
-// constant names are HandlerNames::masker_methods and masker_constants.
+// constant names are HandlerClosure::masker_methods and masker_constants.
 const Masker maskers[] = {
     {false, pii::ktp_mask, RegexLoggerHandler_mask_ktp_number},
     {false, pii::npwp_mask, RegexLoggerHandler_mask_npwp_number},
@@ -282,7 +285,7 @@ void apply_masker(Matchers& matchers, nb::handle self, nb::handle constant_name,
 }
 
 nb::object run_masker(Call& c, std::size_t i) {
-    const HandlerNames& names = names_of(c);
+    const HandlerClosure& names = closure_of(c);
     Matchers matchers(c, names);
     MaskingText text(c[1]);
     apply_masker(matchers, c[0], names.masker_constants[i], maskers[i], text);
@@ -303,7 +306,9 @@ public:
     bool own(nb::handle name, Impl impl) {
         nb::object on_type = get_attr(reinterpret_cast<PyObject*>(Py_TYPE(self_.ptr())), name);
         if (function_impl(on_type) != impl) return false;
-        if (!instance_dict_.is_valid()) instance_dict_ = steal_or_throw(PyObject_GenericGetDict(self_.ptr(), nullptr));
+        if (!instance_dict_.is_valid()) {
+            instance_dict_ = steal_or_throw(PyObject_GenericGetDict(self_.ptr(), nullptr));
+        }
         int shadowed = PyDict_Contains(instance_dict_.ptr(), name.ptr());
         if (shadowed < 0) throw_current();
         return shadowed == 0;
@@ -316,7 +321,7 @@ private:
 
 // The four maskers in order, each on the result of the one before.
 nb::object process_message(Call& c, nb::handle self, nb::handle message, OwnMethods& methods) {
-    const HandlerNames& names = names_of(c);
+    const HandlerClosure& names = closure_of(c);
     Matchers matchers(c, names);
     MaskingText text(message);
     for (std::size_t i = 0; i < std::size(maskers); ++i) {
@@ -346,7 +351,7 @@ nb::object RegexLoggerHandler_init(Call& c) {
 nb::object RegexLoggerHandler_emit(Call& c) {
     nb::handle self = c[0];
     nb::handle record = c[1];
-    const HandlerNames& names = names_of(c);
+    const HandlerClosure& names = closure_of(c);
     logger::emit_guarded(self, record, [&] {
         if (!truthy(get_attr(self, names.enabled))) return;
         nb::object message = get_attr(record, names.get_message)();
@@ -385,8 +390,8 @@ void build_zunt_core_logger_regex_pii_logger_handler(ModuleScope& m) {
         std::string_view source = pii::pattern_source(p);
         return compile(nb::str(source.data(), source.size()));
     };
-    auto* names = new HandlerNames();
-    nb::capsule closure(names, [](void* p) noexcept { delete static_cast<HandlerNames*>(p); });
+    auto* names = new HandlerClosure();
+    nb::capsule closure(names, [](void* p) noexcept { delete static_cast<HandlerClosure*>(p); });
     for (pii::Pattern p : pii::all_patterns) names->builtin_patterns[static_cast<std::size_t>(p)] = pattern(p);
     auto builtin_pattern = [&](pii::Pattern p) { return names->builtin_patterns[static_cast<std::size_t>(p)]; };
     nb::list phone_patterns;
