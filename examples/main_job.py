@@ -5,11 +5,14 @@ the configuration service and turns a failed look-up into the library's own
 errors. Then the authentication component starts on the PostgreSQL database
 that DATABASE_AUTHENTICATION_URL names, and one request goes its whole way: a
 client is registered, a user created in it, the user logs in, the access token
-is verified, revoked, and refused when presented again.
+is verified, revoked, and refused when presented again. Last, a log line with
+personal data goes through the regex masking handler.
 """
 
+import logging
 import os
 import secrets
+import sys
 from typing import TypeVar
 
 from jose import JWTError
@@ -18,6 +21,7 @@ from zunt_core.authentication import AuthenticationDbSettings, init_auth_service
 from zunt_core.authentication import service as auth
 from zunt_core.exception import UnauthorizedException, ZuntException
 from zunt_core.exception.base import NotFoundException
+from zunt_core.logger.regex_pii_logger_handler import init_regex_pii_logging_handler
 from zunt_core.services import ConfigService
 
 S = TypeVar("S")
@@ -82,6 +86,21 @@ def authentication_step() -> None:
         print(f"verified again: refused with {type(err).__name__}: {err}")
 
 
+def log_with_personal_data_masked() -> None:
+    """A log line whose e-mail address, phone number and identity-card number
+    the regex handler masks before the console handler after it prints it."""
+    logger = logging.getLogger("example.refunds")
+    logger.setLevel(logging.INFO)
+    logger.propagate = False
+    init_regex_pii_logging_handler("example.refunds", pii_regex_process_enabled=True)
+    console = logging.StreamHandler(sys.stdout)
+    console.setFormatter(logging.Formatter("log: %(levelname)s %(name)s: %(message)s"))
+    logger.addHandler(console)  # after the masking handler: it prints the masked text
+    logger.info("refund sent to %s, phone %s, NIK %s", "budi.santoso@example.com", "+62 812-3456-7890",
+                "3201019931900001")
+
+
 if __name__ == "__main__":
     configuration_step()
     authentication_step()
+    log_with_personal_data_masked()

@@ -37,6 +37,20 @@ inline PyObject* call_one(PyObject* fn, PyObject* arg) {
     return PyObject_Vectorcall(fn, args, 1, nullptr);
 }
 
+// Within its scope `error` is the exception being handled, as inside an
+// except block: sys.exc_info() reports it, so host code that prints "the
+// current exception" (logging.Handler.handleError) shows this one.
+class HandlingError {
+public:
+    explicit HandlingError(const nb::python_error& error);
+    ~HandlingError();
+    HandlingError(const HandlingError&) = delete;
+    HandlingError& operator=(const HandlingError&) = delete;
+
+private:
+    PyObject* previous_;
+};
+
 // str(obj) as UTF-8.
 std::string to_utf8(nb::handle obj);
 

@@ -418,6 +418,8 @@ bool is_function(nb::handle obj) {
     return function_type != nullptr && Py_TYPE(obj.ptr()) == function_type;
 }
 
+Impl function_impl(nb::handle obj) { return is_function(obj) ? as_function(obj.ptr())->data->impl : nullptr; }
+
 void set_closure(nb::handle fn, nb::handle closure) {
     if (!is_function(fn)) throw std::logic_error("set_closure: not a native function");
     FunctionData& d = *as_function(fn.ptr())->data;

@@ -68,6 +68,9 @@ private:
 nb::object make_function(nb::handle globals, FunctionDecl decl);
 
 bool is_function(nb::handle obj);
+// The body of a function made by make_function; nullptr for any other object.
+// Tells whether a looked-up method is still one's own or was replaced.
+Impl function_impl(nb::handle obj);
 // Replaces the closure of a function made by make_function.
 void set_closure(nb::handle fn, nb::handle closure);
 // Marks a function so that inspect/asyncio see a coroutine function.

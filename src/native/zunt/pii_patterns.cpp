@@ -1,0 +1,344 @@
+#include "zunt/pii_patterns.hpp"
+
+#include <type_traits>
+
+namespace zunt::pii {
+
+namespace {
+
+// The code point of a code unit (char is signed on some platforms).
+template <class Char>
+constexpr char32_t cp(Char c) {
+    return static_cast<char32_t>(static_cast<std::make_unsigned_t<Char>>(c));
+}
+
+constexpr bool ascii_digit(char32_t c) { return c >= '0' && c <= '9'; }
+constexpr bool ascii_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// [a-zA-Z0-9._%+-]
+constexpr bool local_char(char32_t c) {
+    return ascii_letter(c) || ascii_digit(c) || c == '.' || c == '_' || c == '%' || c == '+' || c == '-';
+}
+
+// [a-zA-Z0-9.-]
+constexpr bool domain_char(char32_t c) { return ascii_letter(c) || ascii_digit(c) || c == '.' || c == '-'; }
+
+// ([04][1-9]|[1256][0-9]|[37][01]): the day of birth, plus 40 for women.
+constexpr bool ktp_day(char32_t a, char32_t b) {
+    switch (a) {
+        case '0':
+        case '4':
+            return b >= '1' && b <= '9';
+        case '1':
+        case '2':
+        case '5':
+        case '6':
+            return ascii_digit(b);
+        case '3':
+        case '7':
+            return b == '0' || b == '1';
+        default:
+            return false;
+    }
+}
+
+// (?:8[1-9]|2[1-9]|3[1-468]|5[1-9]|7[0-8]|9[0-8]). The first digit picks
+// the alternative, so at most one can match.
+constexpr bool area_code(char32_t a, char32_t b) {
+    switch (a) {
+        case '8':
+        case '2':
+        case '5':
+            return b >= '1' && b <= '9';
+        case '3':
+            return b == '1' || b == '2' || b == '3' || b == '4' || b == '6' || b == '8';
+        case '7':
+        case '9':
+            return b >= '0' && b <= '8';
+        default:
+            return false;
+    }
+}
+
+template <class Char>
+class Scanner {
+public:
+    Scanner(std::basic_string_view<Char> text, const CharClasses& classes) : t_(text), n_(text.size()), cls_(classes) {}
+
+    std::vector<Span> run(Pattern p) {
+        switch (p) {
+            case Pattern::ktp:
+                ktp();
+                break;
+            case Pattern::npwp:
+                npwp();
+                break;
+            case Pattern::phone_unbroken:
+                phone(false);
+                break;
+            case Pattern::phone_grouped:
+                phone(true);
+                break;
+            case Pattern::email:
+                email();
+                break;
+        }
+        return std::move(found_);
+    }
+
+private:
+    char32_t at(std::size_t i) const { return cp(t_[i]); }
+    bool is(std::size_t i, CharClass k) const { return cls_.is(at(i), k); }
+
+    // \b after a word character at i - 1: the end of the text or a non-word character.
+    bool word_ends_at(std::size_t i) const { return i == n_ || !is(i, word); }
+
+    // Length of the run of characters from i that satisfy `pred`, counted up to `cap`.
+    template <class Pred>
+    std::size_t run_length(std::size_t i, std::size_t cap, Pred pred) const {
+        std::size_t k = 0;
+        while (i + k < n_ && k < cap && pred(at(i + k))) ++k;
+        return k;
+    }
+
+    std::size_t decimals(std::size_t i, std::size_t cap) const {
+        return run_length(i, cap, [this](char32_t c) { return cls_.is(c, decimal); });
+    }
+
+    // Sixteen \d whose ninth and tenth are ASCII and read a valid day, not
+    // followed by an ASCII letter or digit. Fixed length: a start either
+    // matches or not. Walks the text once, keeping the run of \d that began
+    // at or after the last match; the start that becomes testable at i is i - 15.
+    void ktp() {
+        std::size_t run_begin = 0;
+        for (std::size_t i = 0; i < n_; ++i) {
+            if (!is(i, decimal)) {
+                run_begin = i + 1;
+                continue;
+            }
+            if (i + 1 - run_begin < 16) continue;
+            const std::size_t s = i - 15;
+            const bool next_is_alnum = i + 1 < n_ && (ascii_letter(at(i + 1)) || ascii_digit(at(i + 1)));
+            if (ktp_day(at(s + 8), at(s + 9)) && !next_is_alnum) {
+                found_.push_back({s, i + 1});
+                run_begin = i + 1;
+            }
+        }
+    }
+
+    // dd.ddd.ddd.d-ddd.ddd then \b (the last character is a digit, so the
+    // boundary is the end of the text or a non-word character).
+    void npwp() {
+        static constexpr std::string_view layout = "dd.ddd.ddd.d-ddd.ddd";
+        std::size_t s = 0;
+        while (s + layout.size() <= n_) {
+            bool ok = true;
+            for (std::size_t k = 0; k < layout.size() && ok; ++k) {
+                ok = layout[k] == 'd' ? is(s + k, decimal) : at(s + k) == cp(layout[k]);
+            }
+            if (ok && word_ends_at(s + layout.size())) {
+                found_.push_back({s, s + layout.size()});
+                s += layout.size();
+            } else {
+                ++s;
+            }
+        }
+    }
+
+    // (?:\+62|0|62): the first character picks the alternative. Returns the
+    // length matched at i, 0 for none.
+    std::size_t country_prefix(std::size_t i) const {
+        const char32_t c = at(i);
+        if (c == '+') return i + 2 < n_ && at(i + 1) == '6' && at(i + 2) == '2' ? 3 : 0;
+        if (c == '0') return 1;
+        if (c == '6') return i + 1 < n_ && at(i + 1) == '2' ? 2 : 0;
+        return 0;
+    }
+
+    // The end of a phone number starting at s, or 0 when none starts there.
+    //
+    // Unbroken: [0-9]{7,10}\b. Greedy: it takes the whole run of ASCII
+    // digits (up to 10); giving digits back leaves a digit after the number,
+    // never a boundary. So the run must be 7 to 10 digits long and end at a
+    // boundary.
+    //
+    // Grouped: \s?, code, \d{0,2}[-\s], \d{3,4}[-\s], \d{3,4}\b. No \d is a
+    // separator and no separator starts a code, so each step has one way to
+    // succeed: the optional space is taken when present, and every digit
+    // group is exactly its run of \d, which must have an allowed length and
+    // be followed by a separator (the last one by a boundary).
+    std::size_t phone_end(std::size_t s, bool grouped) const {
+        const std::size_t prefix = country_prefix(s);
+        if (prefix == 0) return 0;
+        if (s > 0 && is(s - 1, word)) return 0;  // (?<!\w)
+        std::size_t p = s + prefix;
+        if (grouped && p < n_ && is(p, space)) ++p;
+        if (p + 1 >= n_ || !area_code(at(p), at(p + 1))) return 0;
+        p += 2;
+        if (!grouped) {
+            const std::size_t m = run_length(p, 11, ascii_digit);
+            if (m < 7 || m > 10 || !word_ends_at(p + m)) return 0;
+            return p + m;
+        }
+        auto separator = [this](std::size_t i) { return i < n_ && (at(i) == '-' || is(i, space)); };
+        const std::size_t extra = decimals(p, 3);
+        if (extra > 2 || !separator(p + extra)) return 0;
+        p += extra + 1;
+        const std::size_t middle = decimals(p, 5);
+        if (middle < 3 || middle > 4 || !separator(p + middle)) return 0;
+        p += middle + 1;
+        const std::size_t last = decimals(p, 5);
+        if (last < 3 || last > 4 || !word_ends_at(p + last)) return 0;
+        return p + last;
+    }
+
+    void phone(bool grouped) {
+        std::size_t s = 0;
+        while (s < n_) {
+            const std::size_t end = phone_end(s, grouped);
+            if (end != 0) {
+                found_.push_back({s, end});
+                s = end;
+            } else {
+                ++s;
+            }
+        }
+    }
+
+    // [a-zA-Z0-9._%+-]+@[a-zA-Z0-9.-]+\.[a-zA-Z]{2,}
+    //
+    // The local part stops only at a non-local character, so from a start
+    // it is the rest of its run and the run must end at "@"; every start
+    // inside one run gives the same outcome. The domain part backtracks: the
+    // greedy [a-zA-Z0-9.-]+ gives back characters until a "." followed by
+    // two ASCII letters is found, so the match ends after the letters that
+    // follow the last such "." of the domain run. When there is none, no
+    // start in the run matches and the scan goes on after the "@".
+    void email() {
+        std::size_t pos = 0;
+        while (pos < n_) {
+            if (!local_char(at(pos))) {
+                ++pos;
+                continue;
+            }
+            const std::size_t s = pos;
+            const std::size_t at_sign = s + run_length(s, n_, local_char);
+            if (at_sign == n_ || at(at_sign) != '@') {
+                pos = at_sign;
+                continue;
+            }
+            const std::size_t domain_end = at_sign + 1 + run_length(at_sign + 1, n_, domain_char);
+            std::size_t end = 0;
+            for (std::size_t j = domain_end; j-- > at_sign + 2;) {
+                if (at(j) == '.' && j + 2 < n_ && ascii_letter(at(j + 1)) && ascii_letter(at(j + 2))) {
+                    end = j + 1 + run_length(j + 1, n_, ascii_letter);
+                    break;
+                }
+            }
+            if (end == 0) {
+                pos = at_sign + 1;
+                continue;
+            }
+            found_.push_back({s, end});
+            pos = end;
+        }
+    }
+
+    std::basic_string_view<Char> t_;
+    std::size_t n_;
+    const CharClasses& cls_;
+    std::vector<Span> found_;
+};
+
+}  // namespace
+
+std::string_view pattern_source(Pattern p) {
+    switch (p) {
+        case Pattern::ktp:
+            return R"((\d{8}([04][1-9]|[1256][0-9]|[37][01])\d{2}\d{4})(?![a-zA-Z0-9]))";
+        case Pattern::npwp:
+            return R"(([\d]{2}[.][\d]{3}[.][\d]{3}[.][\d][-][\d]{3}[.][\d]{3}\b))";
+        case Pattern::phone_unbroken:
+            return R"((?<!\w)(?:\+62|0|62)(?:8[1-9]|2[1-9]|3[1-468]|5[1-9]|7[0-8]|9[0-8])[0-9]{7,10}\b)";
+        case Pattern::phone_grouped:
+            return R"((?<!\w)(?:\+62|0|62)\s?(?:8[1-9]|2[1-9]|3[1-468]|5[1-9]|7[0-8]|9[0-8])\d{0,2}[-\s]\d{3,4}[-\s]\d{3,4}\b)";
+        case Pattern::email:
+            return R"(([a-zA-Z0-9._%+-]+@[a-zA-Z0-9.-]+\.[a-zA-Z]{2,}))";
+    }
+    return {};
+}
+
+template <class Char>
+std::vector<Span> find_all(Pattern p, std::basic_string_view<Char> text, const CharClasses& classes) {
+    return Scanner<Char>(text, classes).run(p);
+}
+
+template <class Char>
+std::basic_string<Char> masked_form(std::basic_string_view<Char> found, const MaskForm& form) {
+    const std::size_t n = found.size();
+    const std::size_t head = form.head < n ? form.head : n;
+    const std::size_t tail = form.tail < n ? form.tail : n;
+    std::basic_string<Char> out;
+    out.reserve(head + form.middle.size() + tail);
+    out.append(found.substr(0, head));
+    for (char c : form.middle) out.push_back(static_cast<Char>(c));
+    out.append(found.substr(n - tail));
+    return out;
+}
+
+template <class Char>
+bool replace_all(std::basic_string_view<Char> text, std::basic_string_view<Char> old_text,
+                 std::basic_string_view<Char> new_text, std::basic_string<Char>& out) {
+    if (old_text.empty()) return false;
+    std::size_t hit = text.find(old_text);
+    if (hit == std::basic_string_view<Char>::npos) return false;
+    std::basic_string<Char> result;
+    result.reserve(text.size() + new_text.size());
+    std::size_t copied = 0;
+    while (hit != std::basic_string_view<Char>::npos) {
+        result.append(text.substr(copied, hit - copied));
+        result.append(new_text);
+        copied = hit + old_text.size();
+        hit = text.find(old_text, copied);
+    }
+    result.append(text.substr(copied));
+    out = std::move(result);
+    return true;
+}
+
+template <class Char>
+bool mask(Pattern p, const MaskForm& form, std::basic_string_view<Char> text, const CharClasses& classes,
+          std::basic_string<Char>& out) {
+    const std::vector<Span> spans = find_all(p, text, classes);
+    if (spans.empty()) return false;
+    // Copied before the first replacement changes the text.
+    std::vector<std::basic_string<Char>> found;
+    found.reserve(spans.size());
+    for (const Span& s : spans) found.emplace_back(text.substr(s.begin, s.end - s.begin));
+    std::basic_string<Char> current(text);
+    std::basic_string<Char> next;
+    for (const auto& f : found) {
+        const std::basic_string<Char> masked = masked_form(std::basic_string_view<Char>(f), form);
+        if (replace_all(std::basic_string_view<Char>(current), std::basic_string_view<Char>(f),
+                        std::basic_string_view<Char>(masked), next)) {
+            current.swap(next);
+        }
+    }
+    out = std::move(current);
+    return true;
+}
+
+#define ZUNT_PII_INSTANTIATE(Char)                                                                                 \
+    template std::vector<Span> find_all<Char>(Pattern, std::basic_string_view<Char>, const CharClasses&);         \
+    template std::basic_string<Char> masked_form<Char>(std::basic_string_view<Char>, const MaskForm&);             \
+    template bool replace_all<Char>(std::basic_string_view<Char>, std::basic_string_view<Char>,                   \
+                                    std::basic_string_view<Char>, std::basic_string<Char>&);                      \
+    template bool mask<Char>(Pattern, const MaskForm&, std::basic_string_view<Char>, const CharClasses&,           \
+                             std::basic_string<Char>&);
+
+ZUNT_PII_INSTANTIATE(char)
+ZUNT_PII_INSTANTIATE(char32_t)
+
+#undef ZUNT_PII_INSTANTIATE
+
+}  // namespace zunt::pii

@@ -1,0 +1,135 @@
+// Finding and masking personal data in log text.
+//
+// Five fixed regular expressions (an identity-card number, a tax number, two
+// phone-number forms and an e-mail address) are matched here by direct scans
+// that give exactly the matches of the host's `re` for these patterns as str
+// patterns without flags: leftmost match first, greedy repetition with
+// backtracking, alternatives in the order written, matches found left to
+// right without overlapping (`findall`). Where the expressions backtrack, the
+// scans decide the outcome without retrying (each choice point of these five
+// patterns has at most one alternative that can succeed, or a largest one
+// that is found by one backward walk), so every scan is linear in the text.
+//
+// \d, \w, \s and \b follow Unicode rules: \d is a decimal digit of any
+// script, \w a letter, digit or numeric character or "_", \s any white space.
+// ASCII is classified here; other code points are classified by a lookup the
+// caller supplies (the host's own Unicode database).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zunt::pii {
+
+// Classes of one code point, as the patterns' \d, \w and \s see it.
+enum CharClass : std::uint8_t {
+    decimal = 1,  // \d
+    word = 2,     // \w
+    space = 4,    // \s
+};
+
+namespace detail {
+
+constexpr std::array<std::uint8_t, 128> make_ascii_classes() {
+    std::array<std::uint8_t, 128> t{};
+    for (char32_t c = '0'; c <= '9'; ++c) t[c] = decimal | word;
+    for (char32_t c = 'a'; c <= 'z'; ++c) t[c] = word;
+    for (char32_t c = 'A'; c <= 'Z'; ++c) t[c] = word;
+    t['_'] = word;
+    // str.isspace() of ASCII: \t \n \v \f \r, the separators 0x1c-0x1f, space.
+    for (char32_t c : {U'\t', U'\n', U'\v', U'\f', U'\r', U'\x1c', U'\x1d', U'\x1e', U'\x1f', U' '}) t[c] = space;
+    return t;
+}
+
+}  // namespace detail
+
+// The classes of the ASCII code points.
+inline constexpr std::array<std::uint8_t, 128> ascii_classes = detail::make_ascii_classes();
+
+class CharClasses {
+public:
+    using Lookup = std::uint8_t (*)(char32_t);
+
+    // `non_ascii` classifies code points from U+0080 on; without it they
+    // belong to no class.
+    explicit CharClasses(Lookup non_ascii = nullptr) : non_ascii_(non_ascii) {}
+
+    std::uint8_t of(char32_t c) const {
+        if (c < 128) return ascii_classes[c];
+        return non_ascii_ != nullptr ? non_ascii_(c) : 0;
+    }
+    bool is(char32_t c, CharClass k) const { return (of(c) & k) != 0; }
+
+private:
+    Lookup non_ascii_;
+};
+
+// The patterns, in the order in which the masking applies them.
+enum class Pattern : std::uint8_t {
+    // (\d{8}([04][1-9]|[1256][0-9]|[37][01])\d{2}\d{4})(?![a-zA-Z0-9])
+    ktp,
+    // ([\d]{2}[.][\d]{3}[.][\d]{3}[.][\d][-][\d]{3}[.][\d]{3}\b)
+    npwp,
+    // (?<!\w)(?:\+62|0|62)(?:8[1-9]|2[1-9]|3[1-468]|5[1-9]|7[0-8]|9[0-8])[0-9]{7,10}\b
+    phone_unbroken,
+    // (?<!\w)(?:\+62|0|62)\s?(?:8[1-9]|2[1-9]|3[1-468]|5[1-9]|7[0-8]|9[0-8])\d{0,2}[-\s]\d{3,4}[-\s]\d{3,4}\b
+    phone_grouped,
+    // ([a-zA-Z0-9._%+-]+@[a-zA-Z0-9.-]+\.[a-zA-Z]{2,})
+    email,
+};
+
+inline constexpr Pattern all_patterns[] = {Pattern::ktp, Pattern::npwp, Pattern::phone_unbroken,
+                                           Pattern::phone_grouped, Pattern::email};
+
+// The source text of a pattern, exactly as `re.compile` is given it.
+std::string_view pattern_source(Pattern p);
+
+// A match: code-unit offsets [begin, end) into the scanned text.
+struct Span {
+    std::size_t begin;
+    std::size_t end;
+    bool operator==(const Span&) const = default;
+};
+
+// All non-overlapping matches of `p`, left to right. `Char` is char for
+// pure-ASCII text (one code point per byte) or char32_t for code points.
+template <class Char>
+std::vector<Span> find_all(Pattern p, std::basic_string_view<Char> text, const CharClasses& classes);
+
+// How a found text is masked: its first `head` and last `tail` code points
+// around a fixed middle.
+struct MaskForm {
+    std::size_t head;
+    std::string_view middle;
+    std::size_t tail;
+};
+
+inline constexpr MaskForm ktp_mask{2, "******", 2};
+inline constexpr MaskForm npwp_mask{2, ".***.***.", 2};
+inline constexpr MaskForm phone_mask{4, "******", 4};
+inline constexpr MaskForm email_mask{2, "******", 2};
+
+// The mask a found text gets: head, middle, tail (Python's t[:h] + m + t[-k:]).
+template <class Char>
+std::basic_string<Char> masked_form(std::basic_string_view<Char> found, const MaskForm& form);
+
+// text.replace(old, new): every non-overlapping occurrence of a non-empty
+// `old`, scanning from the left. Returns false, leaving `out` alone, when
+// there is none.
+template <class Char>
+bool replace_all(std::basic_string_view<Char> text, std::basic_string_view<Char> old_text,
+                 std::basic_string_view<Char> new_text, std::basic_string<Char>& out);
+
+// One masking step: the found texts of `p` in `text` (all found before any
+// is replaced), then, in the order found, every occurrence of each found text
+// in the current text replaced by its masked form. Returns false, leaving
+// `out` alone, when the pattern finds nothing.
+template <class Char>
+bool mask(Pattern p, const MaskForm& form, std::basic_string_view<Char> text, const CharClasses& classes,
+          std::basic_string<Char>& out);
+
+}  // namespace zunt::pii

@@ -1,0 +1,150 @@
+// zunt_core.logger.ner_pii_logger_handler: a logging handler that has an
+// outside named-entity-recognition service mask each record's message, for
+// the handlers that receive the record after it.
+//
+// One synchronous POST per record, through `requests` as the module binds it
+// at the time of the call. When the service fails, the message goes on
+// unmasked. Records that the handler's own request logs on its thread (the
+// HTTP client's debug lines) pass through untouched instead of starting a
+// request of their own.
+#include "runtime/errors.hpp"
+#include "runtime/host.hpp"
+#include "zunt_core/logger/emit.hpp"
+#include "zunt_core/modules.hpp"
+
+#include <algorithm>
+#include <vector>
+
+namespace zunt {
+
+using namespace rt;
+
+namespace {
+
+// The handlers whose request is under way on this thread. Identities only:
+// each is alive for as long as its own request runs.
+thread_local std::vector<const void*> requests_under_way;
+
+class RequestUnderWay {
+public:
+    explicit RequestUnderWay(nb::handle handler) : handler_(handler.ptr()) { requests_under_way.push_back(handler_); }
+    ~RequestUnderWay() {
+        auto it = std::find(requests_under_way.rbegin(), requests_under_way.rend(), handler_);
+        if (it != requests_under_way.rend()) requests_under_way.erase(std::next(it).base());
+    }
+    RequestUnderWay(const RequestUnderWay&) = delete;
+    RequestUnderWay& operator=(const RequestUnderWay&) = delete;
+
+    static bool running(nb::handle handler) {
+        return std::find(requests_under_way.begin(), requests_under_way.end(), handler.ptr()) !=
+               requests_under_way.end();
+    }
+
+private:
+    const void* handler_;
+};
+
+// NerLoggerHandler.__init__(self, api_url, api_field, pii_ner_process_enabled=False)
+nb::object NerLoggerHandler_init(Call& c) {
+    nb::handle self = c[0];
+    super_of(c.closure(), self).attr("__init__")();
+    self.attr("api_url") = c[1];
+    self.attr("api_field") = c[2];
+    self.attr("pii_ner_process_enabled") = c[3];
+    return nb::none();
+}
+
+// NerLoggerHandler.process_message_using_ner(self, message)
+nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
+    nb::handle self = c[0];
+    nb::handle message = c[1];
+    nb::dict body;
+    body["text"] = message;
+    nb::list entities;
+    for (const char* entity : {"EMAIL_ADDRESS", "ID_KTP", "ID_NPWP", "PHONE_NUMBER"}) {
+        entities.append(nb::str(entity));
+    }
+    body["entities"] = entities;
+    RequestUnderWay request(self);
+    try {
+        nb::object requests = c.global("requests");
+        nb::object response =
+            requests.attr("post")(self.attr("api_url"), nb::arg("json") = body, nb::arg("timeout") = 3);
+        response.attr("raise_for_status")();
+        nb::object answer = response.attr("json")();
+        // An answer that is no JSON object has no `get`: that error is the caller's.
+        return answer.attr("get")(self.attr("api_field"), message);
+    } catch (nb::python_error& e) {
+        nb::object request_error = c.global("requests").attr("exceptions").attr("RequestException");
+        if (e.matches(request_error)) return nb::borrow(message);
+        throw;
+    }
+}
+
+// NerLoggerHandler.emit(self, record)
+nb::object NerLoggerHandler_emit(Call& c) {
+    nb::handle self = c[0];
+    nb::handle record = c[1];
+    if (RequestUnderWay::running(self)) return nb::none();
+    logger::emit_guarded(self, record, [&] {
+        if (!truthy(self.attr("pii_ner_process_enabled"))) return;
+        if (!truthy(self.attr("api_url"))) return;
+        nb::object message = record.attr("getMessage")();
+        nb::object masked = self.attr("process_message_using_ner")(message);
+        record.attr("msg") = masked;
+        record.attr("args") = nb::tuple();
+    });
+    return nb::none();
+}
+
+// init_ner_pii_logging_handler(logger_name, api_url, api_field, pii_ner_process_enabled=False)
+nb::object init_ner_pii_logging_handler(Call& c) {
+    nb::object handler = c.global("NerLoggerHandler")(c[1], c[2], c[3]);
+    nb::object logger = c.global("logging").attr("getLogger")(c[0]);
+    logger.attr("addHandler")(handler);
+    return nb::none();
+}
+
+}  // namespace
+
+void build_zunt_core_logger_ner_pii_logger_handler(ModuleScope& m) {
+    m.doc("Logging handler that has an outside named-entity-recognition service mask personal data in log "
+          "messages.");
+    nb::object logging = m.import_bind("logging");
+    m.import_bind("requests");
+
+    nb::object str = builtin("str");
+    nb::object bool_ = builtin("bool");
+    nb::object none = nb::none();
+
+    ClassBuilder cls(m, "NerLoggerHandler", nb::make_tuple(logging.attr("Handler")),
+                     "Logging handler that has an outside NER masking service mask each record's message.\n\n"
+                     "When enabled, it sends the record's formatted message to the service (HTTP POST of a JSON "
+                     "body with \"text\" and \"entities\", 3-second time-out) and replaces the message by the text "
+                     "the service returns under `api_field`, emptying the record's arguments; it writes nothing "
+                     "itself. When the service cannot be reached, times out, answers with an error status or with a "
+                     "body that is not JSON, the message goes on unmasked.");
+    cls.method({"__init__",
+                {arg("self"), arg("api_url", str), arg("api_field", str),
+                 arg_default("pii_ner_process_enabled", bool_, nb::bool_(false))},
+                NerLoggerHandler_init, nullptr, none})
+        .method({"emit", {arg("self"), arg("record", logging.attr("LogRecord"))}, NerLoggerHandler_emit,
+                 "Have the record's formatted message masked by the service, in place (message replaced, arguments "
+                 "emptied), when enabled and given a service address.",
+                 none})
+        .method({"process_message_using_ner", {arg("self"), arg("message", str)},
+                 NerLoggerHandler_process_message_using_ner,
+                 "Send one message to the masking service and return the text to log: the answer's `api_field` "
+                 "member, or the message itself when the member is missing or the request fails.",
+                 str});
+    cls.build();
+
+    m.def({"init_ner_pii_logging_handler",
+           {arg("logger_name", str), arg("api_url", str), arg("api_field", str),
+            arg_default("pii_ner_process_enabled", bool_, nb::bool_(false))},
+           init_ner_pii_logging_handler,
+           "Attach a new NerLoggerHandler to the named logger, after its other handlers.",
+           none});
+}
+
+}  // namespace zunt
