@@ -93,6 +93,29 @@ def test_links_resolve_only_once_the_client_mapping_is_loaded(run_fresh, loaded,
     assert message is not None and f"'{missing}' failed to locate a name" in message
 
 
+@pytest.mark.parametrize("entity", ENTITIES)
+def test_building_a_mapping_module_again_keeps_its_class(run_fresh, entity):
+    # A reload, or an import after removal from sys.modules, while the
+    # declarative base lives on: the mapping must stay the one class of its
+    # name on the base, or no link naming it resolves any more.
+    code = textwrap.dedent(f"""
+        import importlib, json, sys, warnings
+        import sqlalchemy.orm
+        import zunt_core.authentication.client.repository.sqlalchemy.models
+        warnings.simplefilter("error")
+        name = "zunt_core.authentication.{entity}.repository.sqlalchemy.models"
+        first = sys.modules[name]
+        [cls] = [v for k, v in vars(first).items() if k.startswith("DB") and v.__module__ == name]
+        reloaded = importlib.reload(first)
+        del sys.modules[name]
+        again = importlib.import_module(name)
+        sqlalchemy.orm.configure_mappers()
+        print(json.dumps([getattr(reloaded, cls.__name__) is cls, again is not first,
+                          getattr(again, cls.__name__) is cls]))
+    """)
+    assert run_fresh(code) == [True, True, True]
+
+
 def test_the_base_holds_exactly_the_four_mappings():
     assert set(DatabaseAdapter.base.metadata.tables) == {"clients", "users", "tokens", "third_party_integration_auths"}
     assert {m.class_ for m in DatabaseAdapter.base.registry.mappers} == {DBClient, DBUser, DBToken,
