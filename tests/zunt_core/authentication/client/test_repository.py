@@ -170,6 +170,9 @@ class ScriptedSession:
     def query(self, *entities):
         raise self.fail["query"]
 
+    def add(self, row):
+        raise self.fail["add"]
+
 
 class ScriptedStore:
     def __init__(self, **fail):
@@ -208,4 +211,11 @@ def test_create_client_catches_nothing(caplog):
     store = ScriptedStore(enter=RuntimeError("cannot begin"))
     with pytest.raises(RuntimeError, match="cannot begin"):
         SqlAlchemyClientRepository(store).create_client(new_client())
+    # An error while closing the session after a failed insert is the one
+    # that reaches the caller, with the insert's error as its context.
+    failed_insert = ValueError("insert failed")
+    store = ScriptedStore(add=failed_insert, exit=RuntimeError("cannot close"))
+    with pytest.raises(RuntimeError, match="cannot close") as raised:
+        SqlAlchemyClientRepository(store).create_client(new_client())
+    assert raised.value.__context__ is failed_insert and store.session.exits == [ValueError]
     assert problems(caplog) == []

@@ -8,6 +8,9 @@ from sqlalchemy import exc
 from sqlalchemy.dialects import postgresql
 from sqlalchemy.orm import Query, Session
 
+# The client mapping loads all four, as the services do; the integration
+# mapping's link to "DBClient" resolves only then.
+import zunt_core.authentication.client.repository.sqlalchemy.models  # noqa: F401
 from zunt_core.authentication.plugin.repository.base_repository import BaseRepository
 from zunt_core.authentication.plugin.repository.models import ThirdPartyIntegrationAuth
 from zunt_core.authentication.plugin.repository.sqlalchemy.models import DBThirdPartyIntegrationAuth
@@ -318,3 +321,37 @@ def test_row_without_owner_fails_validation(repo, sql, owner, data_store, assert
     with pytest.raises(pydantic.ValidationError, match="user_id"):
         repo.get_integrations_by_connector(connector)
     assert_scope_closed(data_store)
+
+
+@pytest.fixture
+def statements(data_store):
+    """The SQL statements sent while the test runs, with their parameters."""
+    from sqlalchemy import event
+
+    sent = []
+
+    def record(conn, cursor, statement, parameters, *rest):
+        sent.append((" ".join(statement.split()), parameters))
+
+    event.listen(data_store.engine, "before_cursor_execute", record)
+    yield sent
+    event.remove(data_store.engine, "before_cursor_execute", record)
+
+
+def test_single_row_reads_fetch_one_row_and_deletes_load_none(repo, owner, statements):
+    client_id, user_id = owner
+    made = repo.create_integration(record(owner, "mail", "a"))
+    for read in (lambda: repo.has_integration(client_id, user_id, "mail"),
+                 lambda: repo.get_integration(client_id, user_id, "mail", "a"),
+                 lambda: repo.get_selected_integration(client_id, user_id, "mail"),
+                 lambda: repo.get_latest_created_integration(client_id, user_id, "mail")):
+        statements.clear()
+        read()
+        [(select, parameters)] = statements
+        assert select.startswith("SELECT") and " LIMIT %(param_1)s" in select and parameters["param_1"] == 1
+    for delete in (lambda: repo.delete_integration(client_id, user_id, "mail", "a"),
+                   lambda: repo.delete_integrations([made.id, uuid.uuid4()])):
+        statements.clear()
+        delete()
+        [(sent, _)] = statements
+        assert sent.startswith("DELETE FROM third_party_integration_auths WHERE")
