@@ -4,7 +4,6 @@ bound SQL, and many threads at once."""
 import threading
 import uuid
 
-import pytest
 from sqlalchemy import event, exc, text
 
 from zunt_core.authentication.client.repository.base_repository import BaseRepository as ClientBase

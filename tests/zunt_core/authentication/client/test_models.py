@@ -14,6 +14,8 @@ from zunt_core.authentication.user.repository.sqlalchemy.models import DBUser
 
 REQUIRED = "required"
 BASIC_FIELDS = [("id", uuid.UUID, REQUIRED), ("name", str, REQUIRED), ("secret", str, REQUIRED)]
+SAMPLE = SimpleNamespace(id=uuid.uuid4(), name="acme", secret="s3cret", api_key="sk-client-a.b.c", is_active=False,
+                         created_at=datetime.datetime(2024, 5, 6, 7, 8, 9), extra="ignored")
 
 
 def fields_of(cls):
@@ -43,10 +45,6 @@ def test_records(cls, base, from_attributes, fields, doc):
         with pytest.raises(pydantic.ValidationError):
             cls.model_validate(SAMPLE)
     assert cls(**values).model_dump() == values
-
-
-SAMPLE = SimpleNamespace(id=uuid.uuid4(), name="acme", secret="s3cret", api_key="sk-client-a.b.c", is_active=False,
-                         created_at=datetime.datetime(2024, 5, 6, 7, 8, 9), extra="ignored")
 
 
 def test_defaults_required_fields_and_unvalidated_assignment():
