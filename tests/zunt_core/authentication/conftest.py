@@ -102,3 +102,80 @@ class Catalog:
 @pytest.fixture
 def catalog(pg_server):
     return lambda url: Catalog(pg_server, url)
+
+
+@pytest.fixture(scope="module")
+def data_store(database_url):
+    """A data store on the module's database, brought to the current schema."""
+    from zunt_core.authentication.database import SQLAlchemySQLDataStore, initialize_authentication_db
+
+    store = SQLAlchemySQLDataStore(database_url)
+    initialize_authentication_db(store)
+    yield store
+    store.engine.dispose()
+
+
+class DirectSql:
+    """Plain SQL on a data store's database, beside the repositories: seeds
+    rows the repositories depend on and reads back what they stored."""
+
+    def __init__(self, engine):
+        self.engine = engine
+
+    def run(self, statement, **params):
+        from sqlalchemy import text
+
+        with self.engine.begin() as conn:
+            result = conn.execute(text(statement), params)
+            return result.all() if result.returns_rows else None
+
+    def client(self, active=True):
+        client_id = uuid.uuid4()
+        self.run("INSERT INTO clients (id, name, secret, is_active, created_at) "
+                 "VALUES (:id, :name, :secret, :active, now())",
+                 id=client_id, name=f"client-{client_id}", secret=f"secret-{client_id}", active=active)
+        return client_id
+
+    def user(self, client_id, identifier=None, active=True):
+        user_id = uuid.uuid4()
+        self.run("INSERT INTO users (id, identifier, secret, secret_preview, is_active, client_id) "
+                 "VALUES (:id, :identifier, 'hash', 'preview', :active, :client_id)",
+                 id=user_id, identifier=identifier or f"user-{user_id}", active=active, client_id=client_id)
+        return user_id
+
+    def count(self, table, where="true", **params):
+        return self.run(f"SELECT count(*) FROM {table} WHERE {where}", **params)[0][0]
+
+
+@pytest.fixture
+def sql(data_store):
+    return DirectSql(data_store.engine)
+
+
+@pytest.fixture
+def assert_scope_closed():
+    """Checks that the last repository operation on this thread left nothing
+    open: no connection checked out of the pool, no transaction on the
+    thread's session, no row kept in it."""
+
+    def check(store):
+        assert store.engine.pool.checkedout() == 0
+        session = store.db()
+        assert not session.in_transaction()
+        assert len(session.identity_map) == 0 and not session.new and not session.dirty
+
+    return check
+
+
+@pytest.fixture
+def run_fresh():
+    """Runs code in a fresh interpreter and answers what it printed as JSON."""
+    import json
+    import subprocess
+
+    def run(code):
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+        return json.loads(done.stdout)
+
+    return run

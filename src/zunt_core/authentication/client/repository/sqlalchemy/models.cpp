@@ -3,6 +3,7 @@
 // (and through the user mapping the token mapping) first, so all four exist
 // on the declarative base once this one does.
 #include "runtime/errors.hpp"
+#include "zunt_core/authentication/mapping.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {
@@ -18,6 +19,8 @@ void build_zunt_core_authentication_client_repository_sqlalchemy_models(ModuleSc
     m.from_import("zunt_core.authentication.database", {"DatabaseAdapter"});
     m.from_import("zunt_core.authentication.plugin.repository.sqlalchemy.models", {"DBThirdPartyIntegrationAuth"});
     m.from_import("zunt_core.authentication.user.repository.sqlalchemy.models", {"DBUser"});
+
+    if (keep_existing_mapping(m, "DBClient")) return;
 
     nb::object Column = m.get("Column");
     nb::object String = m.get("String");

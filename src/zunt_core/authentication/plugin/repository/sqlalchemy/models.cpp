@@ -1,6 +1,7 @@
 // zunt_core.authentication.plugin.repository.sqlalchemy.models: the mapping
 // of the table "third_party_integration_auths".
 #include "runtime/errors.hpp"
+#include "zunt_core/authentication/mapping.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {
@@ -13,6 +14,8 @@ void build_zunt_core_authentication_plugin_repository_sqlalchemy_models(ModuleSc
     m.from_import("sqlalchemy", {"ARRAY", "UUID", "Boolean", "Column", "DateTime", "ForeignKey", "String", "func"});
     m.from_import("sqlalchemy.orm", {"relationship"});
     m.from_import("zunt_core.authentication.database", {"DatabaseAdapter"});
+
+    if (keep_existing_mapping(m, "DBThirdPartyIntegrationAuth")) return;
 
     nb::object Column = m.get("Column");
     nb::object String = m.get("String");

@@ -1,5 +1,6 @@
 // zunt_core.authentication.token.repository.sqlalchemy.models: the mapping
 // of the table "tokens".
+#include "zunt_core/authentication/mapping.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {
@@ -12,6 +13,8 @@ void build_zunt_core_authentication_token_repository_sqlalchemy_models(ModuleSco
     m.from_import("sqlalchemy", {"UUID", "Boolean", "Column", "ForeignKey"});
     m.from_import("sqlalchemy.orm", {"relationship"});
     m.from_import("zunt_core.authentication.database", {"DatabaseAdapter"});
+
+    if (keep_existing_mapping(m, "DBToken")) return;
 
     nb::object Column = m.get("Column");
     nb::object ForeignKey = m.get("ForeignKey");

@@ -1,5 +1,6 @@
 // zunt_core.authentication.user.repository.sqlalchemy.models: the mapping of
 // the table "users". Loading it loads the token mapping first.
+#include "zunt_core/authentication/mapping.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {
@@ -13,6 +14,8 @@ void build_zunt_core_authentication_user_repository_sqlalchemy_models(ModuleScop
     m.from_import("sqlalchemy.orm", {"relationship"});
     m.from_import("zunt_core.authentication.database", {"DatabaseAdapter"});
     m.from_import("zunt_core.authentication.token.repository.sqlalchemy.models", {"DBToken"});
+
+    if (keep_existing_mapping(m, "DBUser")) return;
 
     nb::object Column = m.get("Column");
     nb::object String = m.get("String");
