@@ -6,6 +6,7 @@ every connection to them closed.
 """
 
 import sys
+import uuid
 
 import psycopg
 import pytest
