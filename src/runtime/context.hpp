@@ -50,21 +50,15 @@ auto with_context(nb::handle cm, Body&& body) -> std::invoke_result_t<Body, nb::
             result = body(std::move(value));
         }
     } catch (nb::python_error& error) {
-        nb::object suppressed;
-        try {
-            suppressed = exit(error.type(), error.value(), error.traceback());
-        } catch (nb::python_error& exit_error) {
-            // Raised while leaving: the body's error becomes its context, as
-            // in the host.
-            PyObject* context = PyException_GetContext(exit_error.value().ptr());
-            if (context == nullptr) {
-                PyException_SetContext(exit_error.value().ptr(), Py_NewRef(error.value().ptr()));
-            } else {
-                Py_DECREF(context);
-            }
-            throw;
+        // Left as the host leaves a with block on an error: the error is the
+        // one being handled (sys.exc_info() inside __exit__ shows it, and an
+        // error raised there takes it as context).
+        bool suppressed;
+        {
+            HandlingError handling(error);
+            suppressed = truthy(exit(error.type(), error.value(), error.traceback()));
         }
-        if (!truthy(suppressed)) throw;
+        if (!suppressed) throw;
         if constexpr (!std::is_void_v<Result>) return Result{};
         else return;
     }

@@ -2,6 +2,7 @@
 // function type, the class builder and the coroutine object as the host sees
 // them.
 #include "runtime/builder.hpp"
+#include "runtime/context.hpp"
 #include "runtime/coroutine.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/function.hpp"
@@ -29,6 +30,11 @@ nb::object sample(Call& c) {
 nb::object plain(Call& c) { return nb::make_tuple(c[0], c[1], c[2]); }
 
 nb::object only_self(Call& c) { return nb::borrow(c[0]); }
+
+// with_context(cm, body): `with cm as value: return body(value)`
+nb::object with_context_of(Call& c) {
+    return with_context(c[0], [&](nb::object value) { return c[1](value); });
+}
 
 // Awaits asyncio.sleep(0) `times` times, then returns `value`.
 class SleepThen : public AsyncBody {
@@ -111,6 +117,7 @@ NB_MODULE(_zunt_runtime_test, m) {
                "Returns the bound arguments."});
     scope.def({"plain", {arg("x"), arg_default("y", {}, none), kwonly_default("z", {}, none)}, plain});
     scope.def({"only_self", {arg("self")}, only_self});
+    scope.def({"with_context", {arg("cm"), arg("body")}, with_context_of});
     nb::object st = scope.def({"sleep_then", {arg("value"), arg_default("times", {}, nb::int_(1))}, sleep_then});
     mark_coroutine_function(st);
     nb::object ai = scope.def({"await_it", {arg("awaitable"), arg_default("catch", {}, nb::bool_(false))}, await_it});
