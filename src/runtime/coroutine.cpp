@@ -23,12 +23,62 @@ PyTypeObject* coroutine_type = nullptr;
 
 CoroutineObject* as_coroutine(PyObject* obj) { return reinterpret_cast<CoroutineObject*>(obj); }
 
+// Marks the coroutine finished. The body stays until the stretch of work
+// that finished it ends (Stretch below), so that it can still leave().
 void finish(CoroutineObject* c) {
     c->state = State::finished;
     Py_CLEAR(c->awaiting);
-    delete c->body;
-    c->body = nullptr;
 }
+
+// Runs a hook of the body; an error it lets out is reported as unraisable,
+// and an error pending before it stays pending.
+void run_hook(PyObject* self, AsyncBody* body, void (AsyncBody::*hook)()) {
+    PyObject* pending = PyErr_GetRaisedException();
+    try {
+        (body->*hook)();
+    } catch (nb::python_error& e) {
+        e.discard_as_unraisable(self);
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+        PyErr_WriteUnraisable(self);
+    }
+    PyErr_SetRaisedException(pending);
+}
+
+// One stretch of work done for the caller (a send, throw or close): marks
+// the coroutine running, lets a started body enter() before and leave()
+// after, and releases the body once the coroutine has finished.
+class Stretch {
+public:
+    Stretch(CoroutineObject* c, bool runs_body) : c_(c) {
+        c->running = true;
+        if (runs_body && c->body != nullptr) {
+            entered_ = c->body;
+            run_hook(self(), entered_, &AsyncBody::enter);
+        }
+    }
+
+    ~Stretch() {
+        if (entered_ != nullptr) run_hook(self(), entered_, &AsyncBody::leave);
+        c_->running = false;
+        if (c_->state == State::finished && c_->body != nullptr) {
+            PyObject* pending = PyErr_GetRaisedException();
+            AsyncBody* body = c_->body;
+            c_->body = nullptr;
+            delete body;
+            PyErr_SetRaisedException(pending);
+        }
+    }
+
+    Stretch(const Stretch&) = delete;
+    Stretch& operator=(const Stretch&) = delete;
+
+private:
+    PyObject* self() const { return reinterpret_cast<PyObject*>(c_); }
+
+    CoroutineObject* c_;
+    AsyncBody* entered_ = nullptr;
+};
 
 // Sets StopIteration(result) as the pending error: the coroutine's return.
 PyObject* stop_with(nb::handle result) {
@@ -133,12 +183,6 @@ PyObject* resume_after(CoroutineObject* c, PySendResult r, PyObject* value) {
     return advance(c, std::move(step));
 }
 
-struct RunningGuard {
-    CoroutineObject* c;
-    explicit RunningGuard(CoroutineObject* c) : c(c) { c->running = true; }
-    ~RunningGuard() { c->running = false; }
-};
-
 bool check_not_running(CoroutineObject* c) {
     if (c->running) {
         PyErr_SetString(PyExc_ValueError, "coroutine already executing");
@@ -153,12 +197,12 @@ PyObject* coroutine_send_impl(CoroutineObject* c, PyObject* value) {
         PyErr_SetString(PyExc_RuntimeError, "cannot reuse already awaited coroutine");
         return nullptr;
     }
-    RunningGuard guard(c);
+    if (c->state == State::created && value != Py_None) {
+        PyErr_SetString(PyExc_TypeError, "can't send non-None value to a just-started coroutine");
+        return nullptr;
+    }
+    Stretch stretch(c, true);
     if (c->state == State::created) {
-        if (value != Py_None) {
-            PyErr_SetString(PyExc_TypeError, "can't send non-None value to a just-started coroutine");
-            return nullptr;
-        }
         c->state = State::suspended;
         Step step;
         try {
@@ -222,11 +266,12 @@ PyObject* coroutine_throw(PyObject* self, PyObject* const* args, Py_ssize_t narg
     }
     if (c->state != State::suspended || c->awaiting == nullptr) {
         // Not started or already finished: the error comes straight back.
+        Stretch stretch(c, false);
         finish(c);
         PyErr_SetRaisedException(exc);
         return nullptr;
     }
-    RunningGuard guard(c);
+    Stretch stretch(c, true);
     PyObject* thrower = PyObject_GetAttrString(c->awaiting, "throw");
     if (thrower == nullptr) {
         PyErr_Clear();
@@ -250,9 +295,12 @@ PyObject* coroutine_throw(PyObject* self, PyObject* const* args, Py_ssize_t narg
 PyObject* coroutine_close(PyObject* self, PyObject*) {
     CoroutineObject* c = as_coroutine(self);
     if (!check_not_running(c)) return nullptr;
+    const bool waiting = c->state == State::suspended && c->awaiting != nullptr;
+    Stretch stretch(c, waiting);
     PyObject* awaiting = c->awaiting;
     c->awaiting = nullptr;
     finish(c);
+    PyObject* error = nullptr;  // the first error of the awaited object's close and the body's
     if (awaiting != nullptr) {
         PyObject* closer = PyObject_GetAttrString(awaiting, "close");
         if (closer == nullptr) {
@@ -261,14 +309,50 @@ PyObject* coroutine_close(PyObject* self, PyObject*) {
             PyObject* r = PyObject_CallNoArgs(closer);
             Py_DECREF(closer);
             if (r == nullptr) {
-                Py_DECREF(awaiting);
-                return nullptr;
+                error = PyErr_GetRaisedException();
+            } else {
+                Py_DECREF(r);
             }
-            Py_DECREF(r);
         }
         Py_DECREF(awaiting);
     }
+    if (waiting && c->body != nullptr) {
+        try {
+            c->body->close();
+        } catch (nb::python_error& e) {
+            if (error == nullptr) {
+                e.restore();
+                error = PyErr_GetRaisedException();
+            } else {
+                e.discard_as_unraisable(self);
+            }
+        } catch (const std::exception& e) {
+            if (error == nullptr) {
+                PyErr_SetString(PyExc_SystemError, e.what());
+                error = PyErr_GetRaisedException();
+            }
+        }
+    }
+    if (error != nullptr) {
+        PyErr_SetRaisedException(error);
+        return nullptr;
+    }
     Py_RETURN_NONE;
+}
+
+// Like the host's coroutines, one dropped while it waits is closed first;
+// an error of that close is reported as unraisable.
+void coroutine_finalize(PyObject* self) {
+    CoroutineObject* c = as_coroutine(self);
+    if (c->state != State::suspended || c->awaiting == nullptr || c->running) return;
+    PyObject* pending = PyErr_GetRaisedException();
+    PyObject* r = coroutine_close(self, nullptr);
+    if (r == nullptr) {
+        PyErr_WriteUnraisable(self);
+    } else {
+        Py_DECREF(r);
+    }
+    PyErr_SetRaisedException(pending);
 }
 
 PyObject* coroutine_await(PyObject* self) { return Py_NewRef(self); }
@@ -296,6 +380,17 @@ int coroutine_clear(PyObject* self) {
 }
 
 void coroutine_dealloc(PyObject* self) {
+    CoroutineObject* c = as_coroutine(self);
+    if (c->state == State::suspended && c->awaiting != nullptr) {
+        // The finaliser runs on a live object: revive it for the time of the
+        // call (as the host does for its own finalisers), and keep it when
+        // the finaliser stored a new reference to it.
+        Py_SET_REFCNT(self, 1);
+        coroutine_finalize(self);
+        Py_ssize_t left = Py_REFCNT(self) - 1;
+        Py_SET_REFCNT(self, left);
+        if (left > 0) return;
+    }
     PyObject_GC_UnTrack(self);
     coroutine_clear(self);
     Py_CLEAR(as_coroutine(self)->qualname);
@@ -332,6 +427,7 @@ PyType_Slot coroutine_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(coroutine_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(coroutine_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(coroutine_clear)},
+    {Py_tp_finalize, reinterpret_cast<void*>(coroutine_finalize)},
     {Py_tp_iternext, reinterpret_cast<void*>(coroutine_iternext)},
     {Py_am_await, reinterpret_cast<void*>(coroutine_await)},
     {Py_tp_repr, reinterpret_cast<void*>(coroutine_repr)},
@@ -351,6 +447,12 @@ PyType_Spec coroutine_spec = {
 }  // namespace
 
 Step AsyncBody::resume_error(nb::python_error& error) { throw std::move(error); }
+
+void AsyncBody::enter() {}
+
+void AsyncBody::leave() {}
+
+void AsyncBody::close() {}
 
 int AsyncBody::traverse(visitproc, void*) { return 0; }
 
