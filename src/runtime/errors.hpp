@@ -37,6 +37,25 @@ inline PyObject* call_one(PyObject* fn, PyObject* arg) {
     return PyObject_Vectorcall(fn, args, 1, nullptr);
 }
 
+// For the length of a scope, `error` is the exception being handled, as in an
+// `except` block: an error raised meanwhile gets it as its __context__, and
+// sys.exception() answers it.
+class Handling {
+public:
+    explicit Handling(const nb::python_error& error) : previous_(PyErr_GetHandledException()) {
+        PyErr_SetHandledException(error.value().ptr());
+    }
+    ~Handling() {
+        PyErr_SetHandledException(previous_);
+        Py_XDECREF(previous_);
+    }
+    Handling(const Handling&) = delete;
+    Handling& operator=(const Handling&) = delete;
+
+private:
+    PyObject* previous_;
+};
+
 // str(obj) as UTF-8.
 std::string to_utf8(nb::handle obj);
 

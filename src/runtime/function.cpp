@@ -394,8 +394,11 @@ nb::handle Call::closure() const {
     return c ? nb::handle(c) : nb::none();
 }
 
-nb::object Call::global(const char* name) const {
-    PyObject* globals = as_function(fn_)->data->globals;
+nb::object Call::global(const char* name) const { return function_global(fn_, name); }
+
+nb::object function_global(nb::handle fn, const char* name) {
+    if (!is_function(fn)) throw std::logic_error("function_global: not a native function");
+    PyObject* globals = as_function(fn.ptr())->data->globals;
     PyObject* value = PyDict_GetItemString(globals, name);  // borrowed
     if (value != nullptr) {
         return nb::borrow(value);
@@ -406,6 +409,12 @@ nb::object Call::global(const char* name) const {
         return nb::borrow(value);
     }
     raise(PyExc_NameError, std::string("name '") + name + "' is not defined");
+}
+
+nb::handle function_closure(nb::handle fn) {
+    if (!is_function(fn)) throw std::logic_error("function_closure: not a native function");
+    PyObject* c = as_function(fn.ptr())->data->closure;
+    return c ? nb::handle(c) : nb::none();
 }
 
 void init_function_type() {

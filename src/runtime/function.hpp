@@ -68,6 +68,10 @@ private:
 nb::object make_function(nb::handle globals, FunctionDecl decl);
 
 bool is_function(nb::handle obj);
+// What Call::global and Call::closure answer, for code that runs later on
+// behalf of a native function (a coroutine body) and keeps only the function.
+nb::object function_global(nb::handle fn, const char* name);
+nb::handle function_closure(nb::handle fn);
 // Replaces the closure of a function made by make_function.
 void set_closure(nb::handle fn, nb::handle closure);
 // Marks a function so that inspect/asyncio see a coroutine function.

@@ -4,18 +4,11 @@ import importlib
 import importlib.util
 import os
 import pkgutil
-import subprocess
-import sys
 
 import pytest
 
 import zunt_core
-
-def run_fresh(code):
-    """Runs code in a fresh interpreter; it must print ok."""
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
-    assert out.returncode == 0, out.stderr
-    assert out.stdout.strip() == "ok"
+from fresh import run_fresh
 
 
 MODULES = {
@@ -30,6 +23,15 @@ MODULES = {
     "zunt_core.plugin.handler": False,
     "zunt_core.plugin.plugin": False,
     "zunt_core.plugin.manager": False,
+    # Telemetry
+    "zunt_core.telemetry": True,
+    "zunt_core.telemetry.initializer": False,
+    "zunt_core.telemetry.opentelemetry": True,
+    "zunt_core.telemetry.opentelemetry.initializer": False,
+    "zunt_core.telemetry.opentelemetry.instrument": True,
+    "zunt_core.telemetry.opentelemetry.instrument.functions": False,
+    "zunt_core.telemetry.sentry": True,
+    "zunt_core.telemetry.sentry.initializer": False,
 }
 
 
