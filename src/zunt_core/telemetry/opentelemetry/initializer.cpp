@@ -87,9 +87,21 @@ nb::object setup_tracer_provider(Call& c) {
         nb::object value = pair[1];
         merged[key] = value;
     }
-    // The SDK has no public way to replace a provider's resource. Tracers
-    // obtained before this keep the resource they were made with.
+    // The SDK has no public way to replace a provider's resource. A tracer is
+    // made with the provider's resource at the time: tracers obtained before
+    // this keep the old one. SDKs that keep one tracer per instrumentation
+    // scope would hand those out again, so the spans of every scope seen before
+    // (the function tracer's among them) would never carry the merged
+    // resource: that cache is emptied, and tracers obtained from now on are new.
     provider.attr("_resource") = c.global("Resource")(nb::arg("attributes") = merged);
+    PyObject* tracers = PyObject_GetAttrString(provider.ptr(), "_tracers");
+    if (tracers == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
+        PyErr_Clear();
+    } else {
+        nb::object cache = nb::steal(tracers);
+        if (PyDict_Check(cache.ptr())) cache.attr("clear")();
+    }
     return nb::none();
 }
 
