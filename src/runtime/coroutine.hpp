@@ -48,6 +48,8 @@ public:
 };
 
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, const char* qualname);
+// The same, with the qualified name as a str (made once by the caller).
+nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname);
 
 // Creates the coroutine type once per process and registers it with
 // collections.abc.Coroutine.

@@ -252,3 +252,14 @@ def test_dropped_in_a_cycle_is_closed_by_the_collector():
     gc.collect()
     assert [entry[0] for entry in log if isinstance(entry, tuple)] == ["close"]
     assert manual.log == ["closed"]
+
+
+def test_host_coroutines_are_awaited_directly():
+    async def inner():
+        await asyncio.sleep(0)
+        return 5
+
+    coro = inner()
+    assert asyncio.run(rt.await_it(coro)) == ("done", 5)
+    with pytest.raises(RuntimeError, match="cannot reuse already awaited coroutine"):
+        asyncio.run(rt.await_it(coro))

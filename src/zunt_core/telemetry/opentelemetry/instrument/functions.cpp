@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace zunt {
@@ -25,6 +26,100 @@ namespace {
 
 // What a span attribute holds for a value whose str() fails.
 constexpr const char* unprintable_text = "<str() failed>";
+
+constexpr const char* async_wrapper_qualname =
+    "ZUNTFunctionsInstrumentor._create_trace_wrapper_method.<locals>.trace_async_method";
+
+// Positional arguments whose attribute keys ("input.args[0]", ...) a wrapper
+// pair makes once; keys of later ones are made at the call.
+constexpr int prepared_arg_keys = 8;
+
+// The texts and objects a wrapper pair uses at every call, made once per pair
+// and held (as a tuple) in each wrapper's closure: interned names for the
+// look-ups, attribute keys, and the context API for the asynchronous wrapper.
+enum Name : Py_ssize_t {
+    name_trace,
+    name_module,  // "__name__"
+    name_get_tracer,
+    name_start_as_current_span,
+    name_enter,
+    name_exit,
+    name_set_attribute,
+    name_qualname,
+    name_name,
+    name_class,
+    key_output,
+    key_kwargs_prefix,
+    span_options,  // kwnames ("record_exception", "set_status_on_exception")
+    context_api,   // opentelemetry.context
+    name_attach,
+    name_detach,
+    name_get_current,
+    arg_keys,  // ("input.args[0]", ...)
+    coroutine_qualname,
+    name_count
+};
+
+nb::object make_names() {
+    auto interned = [](const char* text) { return steal_or_throw(PyUnicode_InternFromString(text)); };
+    nb::object names = steal_or_throw(PyTuple_New(name_count));
+    auto put = [&](Name slot, nb::object value) { PyTuple_SetItem(names.ptr(), slot, value.release().ptr()); };
+    put(name_trace, interned("trace"));
+    put(name_module, interned("__name__"));
+    put(name_get_tracer, interned("get_tracer"));
+    put(name_start_as_current_span, interned("start_as_current_span"));
+    put(name_enter, interned("__enter__"));
+    put(name_exit, interned("__exit__"));
+    put(name_set_attribute, interned("set_attribute"));
+    put(name_qualname, interned("__qualname__"));
+    put(name_name, interned("__name__"));
+    put(name_class, interned("__class__"));
+    put(key_output, interned("output"));
+    put(key_kwargs_prefix, interned("input.kwargs."));
+    put(span_options, nb::make_tuple(interned("record_exception"), interned("set_status_on_exception")));
+    put(context_api, nb::module_::import_("opentelemetry.context"));
+    put(name_attach, interned("attach"));
+    put(name_detach, interned("detach"));
+    put(name_get_current, interned("get_current"));
+    nb::object keys = steal_or_throw(PyTuple_New(prepared_arg_keys));
+    for (int i = 0; i < prepared_arg_keys; ++i) {
+        std::string key = "input.args[" + std::to_string(i) + "]";
+        PyTuple_SetItem(keys.ptr(), i, interned(key.c_str()).release().ptr());
+    }
+    put(arg_keys, keys);
+    put(coroutine_qualname, interned(async_wrapper_qualname));
+    return names;
+}
+
+// A view of a wrapper pair's names.
+class Names {
+public:
+    explicit Names(nb::handle tuple) : tuple_(tuple.ptr()) {}
+    nb::handle operator[](Name slot) const { return PyTuple_GetItem(tuple_, slot); }
+
+    // "input.args[" + index + "]"
+    nb::object arg_key(Py_ssize_t index) const {
+        if (index < prepared_arg_keys) return nb::borrow(PyTuple_GetItem((*this)[arg_keys].ptr(), index));
+        std::string key = "input.args[" + std::to_string(index) + "]";
+        return steal_or_throw(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+    }
+
+private:
+    PyObject* tuple_;
+};
+
+// obj.name(args...), without making a bound method.
+template <typename... Args>
+nb::object call_method(nb::handle obj, nb::handle name, const Args&... args) {
+    PyObject* argv[] = {nullptr, obj.ptr(), nb::handle(args).ptr()...};
+    const std::size_t nargs = 1 + sizeof...(Args);
+    return steal_or_throw(
+        PyObject_VectorcallMethod(name.ptr(), argv + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+nb::object get_attr(nb::handle obj, nb::handle name) {
+    return steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
+}
 
 // str(value); an Exception raised by the conversion gives the placeholder
 // (and clears `printable` when given).
@@ -37,16 +132,10 @@ nb::object text_of(nb::handle value, bool* printable = nullptr) {
     return nb::str(unprintable_text);
 }
 
-// span.set_attribute(key, value)
-void set_attribute(nb::handle span, nb::handle key, nb::handle value) {
-    nb::str name("set_attribute");
-    PyObject* args[3] = {span.ptr(), key.ptr(), value.ptr()};
-    steal_or_throw(PyObject_VectorcallMethod(name.ptr(), args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-}
-
 // fn(*args, **kwargs)
 nb::object call_with(nb::handle fn, nb::handle args, nb::handle kwargs) {
-    nb::object positional = PyTuple_Check(args.ptr()) ? nb::borrow(args) : steal_or_throw(PySequence_Tuple(args.ptr()));
+    nb::object positional =
+        PyTuple_Check(args.ptr()) ? nb::borrow(args) : steal_or_throw(PySequence_Tuple(args.ptr()));
     nb::object keywords;
     if (PyDict_Check(kwargs.ptr())) {
         keywords = nb::borrow(kwargs);
@@ -60,33 +149,38 @@ nb::object call_with(nb::handle fn, nb::handle args, nb::handle kwargs) {
 // get_trace_name(instance, wrapped): the function's qualified name without an
 // instance, else the name of the instance's class (the instance itself when
 // it is a class), ".", and the function's name.
-nb::object get_trace_name(nb::handle instance, nb::handle wrapped) {
-    if (instance.is_none()) return wrapped.attr("__qualname__");
-    nb::object cls = is_instance(instance, reinterpret_cast<PyObject*>(&PyType_Type)) ? nb::borrow(instance)
-                                                                                       : instance.attr("__class__");
-    nb::object class_name = cls.attr("__name__");
-    nb::object function_name = wrapped.attr("__name__");
+nb::object get_trace_name(const Names& names, nb::handle instance, nb::handle wrapped) {
+    if (instance.is_none()) return get_attr(wrapped, names[name_qualname]);
+    nb::object cls = is_instance(instance, reinterpret_cast<PyObject*>(&PyType_Type))
+                         ? nb::borrow(instance)
+                         : get_attr(instance, names[name_class]);
+    nb::object class_name = get_attr(cls, names[name_name]);
+    nb::object function_name = get_attr(wrapped, names[name_name]);
     return steal_or_throw(PyUnicode_FromFormat("%S.%S", class_name.ptr(), function_name.ptr()));
 }
 
 // store_input_on_span(span, args, kwargs)
-void store_input_on_span(nb::handle span, nb::handle args, nb::handle kwargs) {
+void store_input_on_span(const Names& names, nb::handle span, nb::handle args, nb::handle kwargs) {
+    nb::handle set_attribute = names[name_set_attribute];
     Py_ssize_t index = 0;
-    for (nb::handle arg : args) {
-        nb::object key = steal_or_throw(PyUnicode_FromFormat("input.args[%zd]", index++));
-        set_attribute(span, key, text_of(arg));
+    for (nb::handle arg : args) call_method(span, set_attribute, names.arg_key(index++), text_of(arg));
+    auto store_keyword = [&](nb::handle keyword, nb::handle value) {
+        nb::object key = steal_or_throw(PyUnicode_Concat(names[key_kwargs_prefix].ptr(), keyword.ptr()));
+        call_method(span, set_attribute, key, text_of(value));
+    };
+    if (PyDict_CheckExact(kwargs.ptr())) {
+        // A snapshot in the dict's order: str() and set_attribute run other
+        // code, which may change the dict.
+        nb::object items = steal_or_throw(PyDict_Items(kwargs.ptr()));
+        for (nb::handle pair : items) store_keyword(PyTuple_GetItem(pair.ptr(), 0), PyTuple_GetItem(pair.ptr(), 1));
+        return;
     }
-    for (nb::handle pair : kwargs.attr("items")()) {
-        nb::object keyword = pair[0];
-        nb::object value = pair[1];
-        nb::object key = steal_or_throw(PyUnicode_FromFormat("input.kwargs.%S", keyword.ptr()));
-        set_attribute(span, key, text_of(value));
-    }
+    for (nb::handle pair : kwargs.attr("items")()) store_keyword(nb::object(pair[0]), nb::object(pair[1]));
 }
 
 // store_output_on_span(span, result)
-void store_output_on_span(nb::handle span, nb::handle result) {
-    set_attribute(span, nb::str("output"), text_of(result));
+void store_output_on_span(const Names& names, nb::handle span, nb::handle result) {
+    call_method(span, names[name_set_attribute], names[key_output], text_of(result));
 }
 
 // The exception event the SDK's record_exception writes, for an exception
@@ -136,22 +230,30 @@ class SpanScope {
 public:
     // Obtains the tracer, builds the span name and enters the span. An error
     // here propagates unrecorded, and the traced function is not called.
-    SpanScope(nb::handle trace, nb::handle tracer_name, nb::handle wrapped, nb::handle instance) {
-        nb::object tracer = trace.attr("get_tracer")(tracer_name);
-        nb::object span_name = get_trace_name(instance, wrapped);
-        manager_ = tracer.attr("start_as_current_span")(span_name, nb::arg("record_exception") = false,
-                                                         nb::arg("set_status_on_exception") = false);
+    SpanScope(const Names& names, nb::handle trace, nb::handle tracer_name, nb::handle wrapped, nb::handle instance) {
+        nb::object tracer = call_method(trace, names[name_get_tracer], tracer_name);
+        nb::object span_name = get_trace_name(names, instance, wrapped);
+        // start_as_current_span(span_name, record_exception=False, set_status_on_exception=False)
+        PyObject* argv[] = {nullptr, tracer.ptr(), span_name.ptr(), Py_False, Py_False};
+        manager_ = steal_or_throw(PyObject_VectorcallMethod(names[name_start_as_current_span].ptr(), argv + 1,
+                                                            2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                                            names[span_options].ptr()));
         nb::handle type = reinterpret_cast<PyObject*>(Py_TYPE(manager_.ptr()));
-        nb::object enter = type.attr("__enter__");
-        exit_ = type.attr("__exit__");
-        span_ = enter(manager_);
+        nb::object enter = get_attr(type, names[name_enter]);
+        exit_ = get_attr(type, names[name_exit]);
+        PyObject* self[] = {nullptr, manager_.ptr()};
+        span_ = steal_or_throw(PyObject_Vectorcall(enter.ptr(), self + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     }
 
     nb::handle span() const { return span_; }
     bool open() const { return exit_.is_valid(); }
 
     // Leaves the block normally.
-    void close() { take_exit()(manager_, nb::none(), nb::none(), nb::none()); }
+    void close() {
+        nb::object exit = take_exit();
+        PyObject* argv[] = {nullptr, manager_.ptr(), Py_None, Py_None, Py_None};
+        steal_or_throw(PyObject_Vectorcall(exit.ptr(), argv + 1, 4 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
 
     // Leaves the block with the error that ends it; true when the context
     // manager suppressed the error.
@@ -187,14 +289,15 @@ nb::object trace_sync_method(Call& c) {
     nb::handle wrapped = c[0];
     nb::handle args = c[2];
     nb::handle kwargs = c[3];
-    nb::object trace = c.global("trace");
-    SpanScope scope(trace, c.global("__name__"), wrapped, c[1]);
+    Names names(c.closure());
+    nb::object trace = c.global(names[name_trace]);
+    SpanScope scope(names, trace, c.global(names[name_module]), wrapped, c[1]);
     nb::object result;
     try {
         try {
-            store_input_on_span(scope.span(), args, kwargs);
+            store_input_on_span(names, scope.span(), args, kwargs);
             result = call_with(wrapped, args, kwargs);
-            store_output_on_span(scope.span(), result);
+            store_output_on_span(names, scope.span(), result);
         } catch (nb::python_error& e) {
             record_error(trace, scope.span(), e);
             throw;
@@ -216,6 +319,7 @@ class TracedCall : public AsyncBody {
 public:
     TracedCall(nb::handle function, nb::handle wrapped, nb::handle instance, nb::handle args, nb::handle kwargs)
         : function_(nb::borrow(function)),
+          names_(nb::borrow(function_closure(function))),
           wrapped_(nb::borrow(wrapped)),
           instance_(nb::borrow(instance)),
           args_(nb::borrow(args)),
@@ -226,7 +330,7 @@ public:
         nb::object result = nb::borrow(value);
         try {
             try {
-                store_output_on_span(scope_->span(), result);
+                store_output_on_span(names(), scope_->span(), result);
             } catch (nb::python_error& e) {
                 record_error(trace_, scope_->span(), e);
                 throw;
@@ -251,18 +355,19 @@ public:
     }
 
     void enter() override {
-        nb::object context = this->context();
-        nb::object current = saved_.is_valid() ? std::move(saved_) : context.attr("get_current")();
+        nb::handle context = names()[context_api];
+        nb::object current = saved_.is_valid() ? std::move(saved_) : call_method(context, names()[name_get_current]);
         saved_ = nb::object();
-        token_ = context.attr("attach")(current);
+        token_ = call_method(context, names()[name_attach], current);
     }
 
     void leave() override {
-        nb::object context = this->context();
-        saved_ = context.attr("get_current")();
+        nb::handle context = names()[context_api];
+        // Once the span's block was left, the call is over: nothing to keep.
+        if (scope_ && scope_->open()) saved_ = call_method(context, names()[name_get_current]);
         nb::object token = std::move(token_);
         token_ = nb::object();
-        context.attr("detach")(token);
+        call_method(context, names()[name_detach], token);
     }
 
     // Closed while it waits: the span ends as the `with` block would on
@@ -279,7 +384,8 @@ public:
     }
 
     int traverse(visitproc visit, void* arg) override {
-        for (const nb::object* o : {&function_, &wrapped_, &instance_, &args_, &kwargs_, &trace_, &token_, &saved_}) {
+        for (const nb::object* o :
+             {&function_, &names_, &wrapped_, &instance_, &args_, &kwargs_, &trace_, &token_, &saved_}) {
             Py_VISIT(o->ptr());
         }
         return scope_ ? scope_->traverse(visit, arg) : 0;
@@ -287,12 +393,12 @@ public:
 
 private:
     Step start() {
-        trace_ = function_global(function_, "trace");
-        scope_.emplace(trace_, function_global(function_, "__name__"), wrapped_, instance_);
+        trace_ = function_global(function_, names()[name_trace]);
+        scope_.emplace(names(), trace_, function_global(function_, names()[name_module]), wrapped_, instance_);
         nb::object awaitable;
         try {
             try {
-                store_input_on_span(scope_->span(), args_, kwargs_);
+                store_input_on_span(names(), scope_->span(), args_, kwargs_);
                 awaitable = call_with(wrapped_, args_, kwargs_);
             } catch (nb::python_error& e) {
                 record_error(trace_, scope_->span(), e);
@@ -305,10 +411,9 @@ private:
         return Step::await(std::move(awaitable));
     }
 
-    // opentelemetry.context, held by the wrapper function.
-    nb::object context() const { return nb::borrow(function_closure(function_)); }
+    Names names() const { return Names(names_); }
 
-    nb::object function_, wrapped_, instance_, args_, kwargs_;
+    nb::object function_, names_, wrapped_, instance_, args_, kwargs_;
     nb::object trace_;
     std::optional<SpanScope> scope_;
     nb::object token_;  // of the context attached for the current stretch of work
@@ -318,7 +423,7 @@ private:
 // trace_async_method(wrapped, instance, args, kwargs)
 nb::object trace_async_method(Call& c) {
     return make_coroutine(std::make_unique<TracedCall>(c.function(), c[0], c[1], c[2], c[3]),
-                          "ZUNTFunctionsInstrumentor._create_trace_wrapper_method.<locals>.trace_async_method");
+                          Names(c.closure())[coroutine_qualname]);
 }
 
 // a, b = pair
@@ -415,11 +520,11 @@ nb::object ZUNTFunctionsInstrumentor_create_trace_wrapper_method(Call& c) {
     const std::string prefix = "ZUNTFunctionsInstrumentor._create_trace_wrapper_method.<locals>.";
     std::vector<Param> params = {arg("wrapped"), arg("instance"), arg("args"), arg("kwargs")};
     nb::dict ns = nb::borrow<nb::dict>(c.function().attr("__globals__"));
+    nb::object names = make_names();
     nb::object sync = make_function(ns, {"trace_sync_method", params, trace_sync_method, nullptr, {},
-                                         prefix + "trace_sync_method"});
-    nb::object context = nb::module_::import_("opentelemetry.context");
+                                         prefix + "trace_sync_method", names});
     nb::object async = make_function(ns, {"trace_async_method", params, trace_async_method, nullptr, {},
-                                          prefix + "trace_async_method", context});
+                                          async_wrapper_qualname, names});
     mark_coroutine_function(async);
     return nb::make_tuple(sync, async);
 }
