@@ -5,17 +5,24 @@ the configuration service and turns a failed look-up into the library's own
 errors. Then the authentication component starts on the PostgreSQL database
 that DATABASE_AUTHENTICATION_URL names, and one request goes its whole way: a
 client is registered, a user created in it, the user logs in, the access token
-is verified, revoked, and refused when presented again. Last, a log line with
-personal data goes through the regex masking handler.
+is verified, revoked, and refused when presented again. A log line with
+personal data goes through the regex masking handler, and last, the request
+handler is traced and the span that reaches a local OTLP/HTTP collector printed.
 """
 
 import logging
 import os
 import secrets
 import sys
+import threading
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from typing import TypeVar
 
 from jose import JWTError
+from opentelemetry.proto.collector.trace.v1.trace_service_pb2 import (
+    ExportTraceServiceRequest,
+    ExportTraceServiceResponse,
+)
 
 from zunt_core.authentication import AuthenticationDbSettings, init_auth_services
 from zunt_core.authentication import service as auth
@@ -23,6 +30,8 @@ from zunt_core.exception import UnauthorizedException, ZuntException
 from zunt_core.exception.base import NotFoundException
 from zunt_core.logger.regex_pii_logger_handler import init_regex_pii_logging_handler
 from zunt_core.services import ConfigService
+from zunt_core.telemetry import OpenTelemetryConfig, TelemetryConfig, init_telemetry
+from zunt_core.telemetry.opentelemetry.instrument.functions import ZUNTFunctionsInstrumentor
 
 S = TypeVar("S")
 
@@ -100,7 +109,66 @@ def log_with_personal_data_masked() -> None:
                 "3201019931900001")
 
 
+class TraceCollector(ThreadingHTTPServer):
+    """A minimal OTLP/HTTP trace collector on 127.0.0.1: each span it receives
+    goes to `received`, as (service name, span name, attributes)."""
+
+    def __init__(self) -> None:
+        super().__init__(("127.0.0.1", 0), CollectorRequest)
+        self.received: list[tuple[str, str, dict[str, str]]] = []
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    @property
+    def endpoint(self) -> str:
+        return f"http://127.0.0.1:{self.server_address[1]}/v1/traces"
+
+
+class CollectorRequest(BaseHTTPRequestHandler):
+    def do_POST(self) -> None:
+        assert isinstance(self.server, TraceCollector)
+        body = self.rfile.read(int(self.headers["Content-Length"]))
+        for resource_spans in ExportTraceServiceRequest.FromString(body).resource_spans:
+            resource = {a.key: a.value.string_value for a in resource_spans.resource.attributes}
+            for scope_spans in resource_spans.scope_spans:
+                for span in scope_spans.spans:
+                    attributes = {a.key: a.value.string_value for a in span.attributes}
+                    self.server.received.append((resource["service.name"], span.name, attributes))
+        reply = ExportTraceServiceResponse().SerializeToString()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/x-protobuf")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, format: str, *args: object) -> None:
+        pass
+
+
+def tracing_step() -> None:
+    """Starts tracing with an OTLP/HTTP exporter, traces handle_request and
+    prints the span the collector receives."""
+    collector = TraceCollector()
+    otel = OpenTelemetryConfig(
+        endpoint=collector.endpoint,
+        use_grpc=False,
+        attributes={"service.name": "zunt-example"},
+        use_httpx=False,
+        use_requests=False,
+    )
+    init_telemetry(TelemetryConfig(otel_config=otel))
+    instrumentor = ZUNTFunctionsInstrumentor()
+    instrumentor.instrument(methods=[handle_request])
+    handle_request("ada")
+    assert OpenTelemetryConfig.provider is not None
+    OpenTelemetryConfig.provider.force_flush()
+    for service_name, span_name, attributes in collector.received:
+        print("span", span_name, attributes, "from", service_name)
+    instrumentor.uninstrument()
+    collector.shutdown()
+
+
 if __name__ == "__main__":
     configuration_step()
     authentication_step()
     log_with_personal_data_masked()
+    tracing_step()

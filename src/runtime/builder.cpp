@@ -30,21 +30,38 @@ nb::object ModuleScope::import_bind(const char* module) {
     return top;
 }
 
+namespace {
+
+// getattr(module, name) for `from module import name`: the host's ImportError
+// when missing.
+nb::object imported_name(nb::handle mod, const char* module, const char* name) {
+    PyObject* value = PyObject_GetAttrString(mod.ptr(), name);
+    if (value == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
+        PyErr_Clear();
+        raise(PyExc_ImportError, std::string("cannot import name '") + name + "' from '" + module + "'");
+    }
+    return nb::steal(value);
+}
+
+}  // namespace
+
 void ModuleScope::from_import(const char* module, std::initializer_list<const char*> names) {
     nb::str mod_name(module);
     nb::list fromlist;
     for (const char* n : names) fromlist.append(nb::str(n));
     nb::object mod = steal_or_throw(
         PyImport_ImportModuleLevelObject(mod_name.ptr(), globals_.ptr(), nullptr, fromlist.ptr(), 0));
-    for (const char* n : names) {
-        PyObject* value = PyObject_GetAttrString(mod.ptr(), n);
-        if (value == nullptr) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
-            PyErr_Clear();
-            raise(PyExc_ImportError, std::string("cannot import name '") + n + "' from '" + module + "'");
-        }
-        globals_[n] = nb::steal(value);
-    }
+    for (const char* n : names) globals_[n] = imported_name(mod, module, n);
+}
+
+void ModuleScope::from_import_as(const char* module, const char* name, const char* alias) {
+    nb::str mod_name(module);
+    nb::list fromlist;
+    fromlist.append(nb::str(name));
+    nb::object mod = steal_or_throw(
+        PyImport_ImportModuleLevelObject(mod_name.ptr(), globals_.ptr(), nullptr, fromlist.ptr(), 0));
+    globals_[alias] = imported_name(mod, module, name);
 }
 
 void ModuleScope::set(const char* name, nb::handle value) { globals_[name] = value; }

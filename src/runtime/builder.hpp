@@ -29,6 +29,8 @@ public:
     nb::object import_bind(const char* module);
     // from module import a, b  (binds each name; the host's ImportError when missing)
     void from_import(const char* module, std::initializer_list<const char*> names);
+    // from module import name as alias
+    void from_import_as(const char* module, const char* name, const char* alias);
     void set(const char* name, nb::handle value);
     nb::object get(const char* name) const;
     void set_all(std::initializer_list<const char*> names);

@@ -55,7 +55,7 @@ auto with_context(nb::handle cm, Body&& body) -> std::invoke_result_t<Body, nb::
         // error raised there takes it as context).
         bool suppressed;
         {
-            HandlingError handling(error);
+            Handling handling(error);
             suppressed = truthy(exit(error.type(), error.value(), error.traceback()));
         }
         if (!suppressed) throw;

@@ -20,15 +20,68 @@ struct CoroutineObject {
 };
 
 PyTypeObject* coroutine_type = nullptr;
+// The host's own coroutine type (types.CoroutineType), a static type of the
+// host that lives as long as the process: awaited directly, as `await` does.
+PyTypeObject* host_coroutine_type = nullptr;
 
 CoroutineObject* as_coroutine(PyObject* obj) { return reinterpret_cast<CoroutineObject*>(obj); }
 
+// Marks the coroutine finished. The body stays until the stretch of work
+// that finished it ends (Stretch below), so that it can still leave().
 void finish(CoroutineObject* c) {
     c->state = State::finished;
     Py_CLEAR(c->awaiting);
-    delete c->body;
-    c->body = nullptr;
 }
+
+// Runs a hook of the body; an error it lets out is reported as unraisable,
+// and an error pending before it stays pending.
+void run_hook(PyObject* self, AsyncBody* body, void (AsyncBody::*hook)()) {
+    PyObject* pending = PyErr_GetRaisedException();
+    try {
+        (body->*hook)();
+    } catch (nb::python_error& e) {
+        e.discard_as_unraisable(self);
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+        PyErr_WriteUnraisable(self);
+    }
+    PyErr_SetRaisedException(pending);
+}
+
+// One stretch of work done for the caller (a send, throw or close): marks
+// the coroutine running, lets a started body enter() before and leave()
+// after, and releases the body once the coroutine has finished.
+class Stretch {
+public:
+    Stretch(CoroutineObject* c, bool runs_body) : c_(c) {
+        c->running = true;
+        if (runs_body && c->body != nullptr) {
+            entered_ = c->body;
+            run_hook(self(), entered_, &AsyncBody::enter);
+        }
+    }
+
+    ~Stretch() {
+        if (entered_ != nullptr) run_hook(self(), entered_, &AsyncBody::leave);
+        c_->running = false;
+        if (c_->state == State::finished && c_->body != nullptr) {
+            PyObject* pending = PyErr_GetRaisedException();
+            AsyncBody* body = c_->body;
+            c_->body = nullptr;
+            delete body;
+            PyErr_SetRaisedException(pending);
+        }
+    }
+
+    Stretch(const Stretch&) = delete;
+    Stretch& operator=(const Stretch&) = delete;
+
+private:
+    PyObject* self() const { return reinterpret_cast<PyObject*>(c_); }
+
+    CoroutineObject* c_;
+    AsyncBody* entered_ = nullptr;
+};
 
 // Sets StopIteration(result) as the pending error: the coroutine's return.
 PyObject* stop_with(nb::handle result) {
@@ -64,31 +117,40 @@ PyObject* generator_based_coroutine(PyObject* obj) {
     return (value & iterable_coroutine_flag) ? Py_NewRef(obj) : nullptr;
 }
 
-// Runs the body from `step` on: starts each awaited object, returns the first
-// value one of them yields, or finishes. `step` comes from the body.
-PyObject* advance(CoroutineObject* c, Step step) {
+// iter = awaitable's iterator, as the host's `await` gets it: a host
+// coroutine is iterated directly (without the wrapper its __await__ makes),
+// anything else through __await__, a generator marked by types.coroutine as
+// it is. New reference, or null with the error set.
+PyObject* awaitable_iterator(PyObject* awaitable) {
+    if (host_coroutine_type != nullptr && Py_TYPE(awaitable) == host_coroutine_type) return Py_NewRef(awaitable);
+    PyObject* it = PyObject_CallMethod(awaitable, "__await__", nullptr);
+    if (it != nullptr) return it;
+    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        it = generator_based_coroutine(awaitable);
+    }
+    if (it == nullptr && !PyErr_Occurred()) {
+        PyObject* type_name = PyType_GetName(Py_TYPE(awaitable));
+        if (type_name != nullptr) {
+            PyErr_Format(PyExc_TypeError, "object %U can't be used in 'await' expression", type_name);
+            Py_DECREF(type_name);
+        }
+    }
+    return it;
+}
+
+// Runs the body from `step` on: starts each awaited object, and gives out
+// (NEXT) the first value one of them yields, or the result when the body
+// finishes (RETURN), or fails (ERROR, the error set).
+PySendResult advance(CoroutineObject* c, Step step, PyObject** out) {
     for (;;) {
         if (step.done) {
-            nb::object result = std::move(step.value);
+            *out = step.value.release().ptr();
             finish(c);
-            return stop_with(result);
+            return PYGEN_RETURN;
         }
-        // iter = awaitable.__await__()
+        PyObject* it = awaitable_iterator(step.value.ptr());
         nb::object iter;
-        PyObject* it = PyObject_CallMethod(step.value.ptr(), "__await__", nullptr);
-        if (it == nullptr) {
-            if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-                PyErr_Clear();
-                it = generator_based_coroutine(step.value.ptr());
-            }
-            if (it == nullptr && !PyErr_Occurred()) {
-                PyObject* type_name = PyType_GetName(Py_TYPE(step.value.ptr()));
-                if (type_name != nullptr) {
-                    PyErr_Format(PyExc_TypeError, "object %U can't be used in 'await' expression", type_name);
-                    Py_DECREF(type_name);
-                }
-            }
-        }
         if (it != nullptr) iter = nb::steal(it);
         PyObject* yielded = nullptr;
         PySendResult r = it ? PyIter_Send(iter.ptr(), Py_None, &yielded) : PYGEN_ERROR;
@@ -96,7 +158,8 @@ PyObject* advance(CoroutineObject* c, Step step) {
             if (r == PYGEN_NEXT) {
                 c->awaiting = iter.release().ptr();
                 c->state = State::suspended;
-                return yielded;
+                *out = yielded;
+                return PYGEN_NEXT;
             }
             if (r == PYGEN_RETURN) {
                 nb::object value = nb::steal(yielded);
@@ -108,13 +171,13 @@ PyObject* advance(CoroutineObject* c, Step step) {
         } catch (nb::python_error& e) {
             finish(c);
             e.restore();
-            return nullptr;
+            return PYGEN_ERROR;
         }
     }
 }
 
 // The awaited object finished (r is RETURN or ERROR): resume the body.
-PyObject* resume_after(CoroutineObject* c, PySendResult r, PyObject* value) {
+PySendResult resume_after(CoroutineObject* c, PySendResult r, PyObject* value, PyObject** out) {
     Py_CLEAR(c->awaiting);
     Step step;
     try {
@@ -128,16 +191,21 @@ PyObject* resume_after(CoroutineObject* c, PySendResult r, PyObject* value) {
     } catch (nb::python_error& e) {
         finish(c);
         e.restore();
-        return nullptr;
+        return PYGEN_ERROR;
     }
-    return advance(c, std::move(step));
+    return advance(c, std::move(step), out);
 }
 
-struct RunningGuard {
-    CoroutineObject* c;
-    explicit RunningGuard(CoroutineObject* c) : c(c) { c->running = true; }
-    ~RunningGuard() { c->running = false; }
-};
+// What send() and next() answer for a send result: the yielded value, or
+// null with StopIteration(result) or the error set.
+PyObject* as_method_result(PySendResult r, PyObject* out) {
+    if (r == PYGEN_NEXT) return out;
+    if (r == PYGEN_RETURN) {
+        nb::object result = nb::steal(out);
+        return stop_with(result);
+    }
+    return nullptr;
+}
 
 bool check_not_running(CoroutineObject* c) {
     if (c->running) {
@@ -147,18 +215,18 @@ bool check_not_running(CoroutineObject* c) {
     return true;
 }
 
-PyObject* coroutine_send_impl(CoroutineObject* c, PyObject* value) {
-    if (!check_not_running(c)) return nullptr;
+PySendResult coroutine_send_impl(CoroutineObject* c, PyObject* value, PyObject** out) {
+    if (!check_not_running(c)) return PYGEN_ERROR;
     if (c->state == State::finished) {
         PyErr_SetString(PyExc_RuntimeError, "cannot reuse already awaited coroutine");
-        return nullptr;
+        return PYGEN_ERROR;
     }
-    RunningGuard guard(c);
+    if (c->state == State::created && value != Py_None) {
+        PyErr_SetString(PyExc_TypeError, "can't send non-None value to a just-started coroutine");
+        return PYGEN_ERROR;
+    }
+    Stretch stretch(c, true);
     if (c->state == State::created) {
-        if (value != Py_None) {
-            PyErr_SetString(PyExc_TypeError, "can't send non-None value to a just-started coroutine");
-            return nullptr;
-        }
         c->state = State::suspended;
         Step step;
         try {
@@ -166,19 +234,42 @@ PyObject* coroutine_send_impl(CoroutineObject* c, PyObject* value) {
         } catch (nb::python_error& e) {
             finish(c);
             e.restore();
-            return nullptr;
+            return PYGEN_ERROR;
         }
-        return advance(c, std::move(step));
+        return advance(c, std::move(step), out);
     }
     PyObject* result = nullptr;
     PySendResult r = PyIter_Send(c->awaiting, value, &result);
-    if (r == PYGEN_NEXT) return result;
-    return resume_after(c, r, result);
+    if (r == PYGEN_NEXT) {
+        *out = result;
+        return r;
+    }
+    return resume_after(c, r, result, out);
 }
 
-PyObject* coroutine_iternext(PyObject* self) { return coroutine_send_impl(as_coroutine(self), Py_None); }
+// The host's own protocol (PyIter_Send, used by its event loop): the result
+// comes back without a StopIteration.
+PySendResult coroutine_am_send(PyObject* self, PyObject* value, PyObject** out) {
+    *out = nullptr;
+    return coroutine_send_impl(as_coroutine(self), value, out);
+}
 
-PyObject* coroutine_send(PyObject* self, PyObject* value) { return coroutine_send_impl(as_coroutine(self), value); }
+PyObject* coroutine_iternext(PyObject* self) {
+    PyObject* out = nullptr;
+    PySendResult r = coroutine_send_impl(as_coroutine(self), Py_None, &out);
+    if (r == PYGEN_RETURN && out == Py_None) {
+        // Exhausted with None: no StopIteration needed.
+        Py_DECREF(out);
+        return nullptr;
+    }
+    return as_method_result(r, out);
+}
+
+PyObject* coroutine_send(PyObject* self, PyObject* value) {
+    PyObject* out = nullptr;
+    PySendResult r = coroutine_send_impl(as_coroutine(self), value, &out);
+    return as_method_result(r, out);
+}
 
 // The exception that throw(typ[, val[, tb]]) raises, as the host builds it.
 PyObject* make_thrown(PyObject* typ, PyObject* val, PyObject* tb) {
@@ -222,37 +313,44 @@ PyObject* coroutine_throw(PyObject* self, PyObject* const* args, Py_ssize_t narg
     }
     if (c->state != State::suspended || c->awaiting == nullptr) {
         // Not started or already finished: the error comes straight back.
+        Stretch stretch(c, false);
         finish(c);
         PyErr_SetRaisedException(exc);
         return nullptr;
     }
-    RunningGuard guard(c);
+    Stretch stretch(c, true);
+    PyObject* out = nullptr;
+    PySendResult r;
     PyObject* thrower = PyObject_GetAttrString(c->awaiting, "throw");
     if (thrower == nullptr) {
         PyErr_Clear();
         PyErr_SetRaisedException(exc);
-        return resume_after(c, PYGEN_ERROR, nullptr);
+        r = resume_after(c, PYGEN_ERROR, nullptr, &out);
+        return as_method_result(r, out);
     }
     PyObject* result = call_one(thrower, exc);
     Py_DECREF(thrower);
     Py_DECREF(exc);
     if (result != nullptr) return result;
+    PyObject* value = nullptr;
     if (PyErr_ExceptionMatches(PyExc_StopIteration)) {
         PyObject* stop = PyErr_GetRaisedException();
-        PyObject* value = PyObject_GetAttrString(stop, "value");
+        value = PyObject_GetAttrString(stop, "value");
         Py_DECREF(stop);
-        if (value == nullptr) return resume_after(c, PYGEN_ERROR, nullptr);
-        return resume_after(c, PYGEN_RETURN, value);
     }
-    return resume_after(c, PYGEN_ERROR, nullptr);
+    r = resume_after(c, value != nullptr ? PYGEN_RETURN : PYGEN_ERROR, value, &out);
+    return as_method_result(r, out);
 }
 
 PyObject* coroutine_close(PyObject* self, PyObject*) {
     CoroutineObject* c = as_coroutine(self);
     if (!check_not_running(c)) return nullptr;
+    const bool waiting = c->state == State::suspended && c->awaiting != nullptr;
+    Stretch stretch(c, waiting);
     PyObject* awaiting = c->awaiting;
     c->awaiting = nullptr;
     finish(c);
+    PyObject* error = nullptr;  // the first error of the awaited object's close and the body's
     if (awaiting != nullptr) {
         PyObject* closer = PyObject_GetAttrString(awaiting, "close");
         if (closer == nullptr) {
@@ -261,14 +359,50 @@ PyObject* coroutine_close(PyObject* self, PyObject*) {
             PyObject* r = PyObject_CallNoArgs(closer);
             Py_DECREF(closer);
             if (r == nullptr) {
-                Py_DECREF(awaiting);
-                return nullptr;
+                error = PyErr_GetRaisedException();
+            } else {
+                Py_DECREF(r);
             }
-            Py_DECREF(r);
         }
         Py_DECREF(awaiting);
     }
+    if (waiting && c->body != nullptr) {
+        try {
+            c->body->close();
+        } catch (nb::python_error& e) {
+            if (error == nullptr) {
+                e.restore();
+                error = PyErr_GetRaisedException();
+            } else {
+                e.discard_as_unraisable(self);
+            }
+        } catch (const std::exception& e) {
+            if (error == nullptr) {
+                PyErr_SetString(PyExc_SystemError, e.what());
+                error = PyErr_GetRaisedException();
+            }
+        }
+    }
+    if (error != nullptr) {
+        PyErr_SetRaisedException(error);
+        return nullptr;
+    }
     Py_RETURN_NONE;
+}
+
+// Like the host's coroutines, one dropped while it waits is closed first;
+// an error of that close is reported as unraisable.
+void coroutine_finalize(PyObject* self) {
+    CoroutineObject* c = as_coroutine(self);
+    if (c->state != State::suspended || c->awaiting == nullptr || c->running) return;
+    PyObject* pending = PyErr_GetRaisedException();
+    PyObject* r = coroutine_close(self, nullptr);
+    if (r == nullptr) {
+        PyErr_WriteUnraisable(self);
+    } else {
+        Py_DECREF(r);
+    }
+    PyErr_SetRaisedException(pending);
 }
 
 PyObject* coroutine_await(PyObject* self) { return Py_NewRef(self); }
@@ -296,6 +430,17 @@ int coroutine_clear(PyObject* self) {
 }
 
 void coroutine_dealloc(PyObject* self) {
+    CoroutineObject* c = as_coroutine(self);
+    if (c->state == State::suspended && c->awaiting != nullptr) {
+        // The finaliser runs on a live object: revive it for the time of the
+        // call (as the host does for its own finalisers), and keep it when
+        // the finaliser stored a new reference to it.
+        Py_SET_REFCNT(self, 1);
+        coroutine_finalize(self);
+        Py_ssize_t left = Py_REFCNT(self) - 1;
+        Py_SET_REFCNT(self, left);
+        if (left > 0) return;
+    }
     PyObject_GC_UnTrack(self);
     coroutine_clear(self);
     Py_CLEAR(as_coroutine(self)->qualname);
@@ -332,8 +477,10 @@ PyType_Slot coroutine_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(coroutine_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(coroutine_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(coroutine_clear)},
+    {Py_tp_finalize, reinterpret_cast<void*>(coroutine_finalize)},
     {Py_tp_iternext, reinterpret_cast<void*>(coroutine_iternext)},
     {Py_am_await, reinterpret_cast<void*>(coroutine_await)},
+    {Py_am_send, reinterpret_cast<void*>(coroutine_am_send)},
     {Py_tp_repr, reinterpret_cast<void*>(coroutine_repr)},
     {Py_tp_methods, coroutine_methods},
     {Py_tp_getset, coroutine_getset},
@@ -352,6 +499,12 @@ PyType_Spec coroutine_spec = {
 
 Step AsyncBody::resume_error(nb::python_error& error) { throw std::move(error); }
 
+void AsyncBody::enter() {}
+
+void AsyncBody::leave() {}
+
+void AsyncBody::close() {}
+
 int AsyncBody::traverse(visitproc, void*) { return 0; }
 
 void init_coroutine_type() {
@@ -360,15 +513,21 @@ void init_coroutine_type() {
     if (tp == nullptr) throw_current();
     coroutine_type = reinterpret_cast<PyTypeObject*>(tp);
     nb::module_::import_("collections.abc").attr("Coroutine").attr("register")(nb::handle(tp));
+    nb::object host_type = nb::module_::import_("types").attr("CoroutineType");
+    host_coroutine_type = reinterpret_cast<PyTypeObject*>(host_type.ptr());
 }
 
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, const char* qualname) {
+    nb::object name = steal_or_throw(PyUnicode_FromString(qualname));
+    return make_coroutine(std::move(body), name);
+}
+
+nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname) {
     init_coroutine_type();
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(coroutine_type, Py_tp_alloc));
     nb::object obj = steal_or_throw(alloc(coroutine_type, 0));
     CoroutineObject* c = as_coroutine(obj.ptr());
-    c->qualname = PyUnicode_FromString(qualname);
-    if (c->qualname == nullptr) throw_current();
+    c->qualname = Py_NewRef(qualname.ptr());
     c->body = body.release();
     c->awaiting = nullptr;
     c->state = State::created;

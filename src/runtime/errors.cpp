@@ -69,15 +69,6 @@ nb::object steal_or_throw(PyObject* obj) {
     return nb::steal(obj);
 }
 
-HandlingError::HandlingError(const nb::python_error& error) : previous_(PyErr_GetHandledException()) {
-    PyErr_SetHandledException(error.value().ptr());
-}
-
-HandlingError::~HandlingError() {
-    PyErr_SetHandledException(previous_);
-    Py_XDECREF(previous_);
-}
-
 std::string to_utf8(nb::handle obj) {
     nb::object text = steal_or_throw(PyObject_Str(obj.ptr()));
     Py_ssize_t size = 0;

@@ -37,15 +37,20 @@ inline PyObject* call_one(PyObject* fn, PyObject* arg) {
     return PyObject_Vectorcall(fn, args, 1, nullptr);
 }
 
-// Within its scope `error` is the exception being handled, as inside an
-// except block: sys.exc_info() reports it, so host code that prints "the
-// current exception" (logging.Handler.handleError) shows this one.
-class HandlingError {
+// For the length of a scope, `error` is the exception being handled, as in an
+// `except` block: an error raised meanwhile gets it as its __context__, and
+// sys.exception() answers it.
+class Handling {
 public:
-    explicit HandlingError(const nb::python_error& error);
-    ~HandlingError();
-    HandlingError(const HandlingError&) = delete;
-    HandlingError& operator=(const HandlingError&) = delete;
+    explicit Handling(const nb::python_error& error) : previous_(PyErr_GetHandledException()) {
+        PyErr_SetHandledException(error.value().ptr());
+    }
+    ~Handling() {
+        PyErr_SetHandledException(previous_);
+        Py_XDECREF(previous_);
+    }
+    Handling(const Handling&) = delete;
+    Handling& operator=(const Handling&) = delete;
 
 private:
     PyObject* previous_;

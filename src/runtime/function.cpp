@@ -394,18 +394,36 @@ nb::handle Call::closure() const {
     return c ? nb::handle(c) : nb::none();
 }
 
-nb::object Call::global(const char* name) const {
-    PyObject* globals = as_function(fn_)->data->globals;
-    PyObject* value = PyDict_GetItemString(globals, name);  // borrowed
+nb::object Call::global(const char* name) const { return function_global(fn_, name); }
+
+nb::object Call::global(nb::handle name) const { return function_global(fn_, name); }
+
+nb::object function_global(nb::handle fn, const char* name) {
+    nb::str key(name);
+    return function_global(fn, key);
+}
+
+nb::object function_global(nb::handle fn, nb::handle name) {
+    if (!is_function(fn)) throw std::logic_error("function_global: not a native function");
+    PyObject* globals = as_function(fn.ptr())->data->globals;
+    PyObject* value = PyDict_GetItemWithError(globals, name.ptr());  // borrowed
     if (value != nullptr) {
         return nb::borrow(value);
     }
+    if (PyErr_Occurred()) throw_current();
     PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-    value = builtins ? PyDict_GetItemString(builtins, name) : nullptr;
+    value = builtins ? PyDict_GetItemWithError(builtins, name.ptr()) : nullptr;
     if (value != nullptr) {
         return nb::borrow(value);
     }
-    raise(PyExc_NameError, std::string("name '") + name + "' is not defined");
+    if (PyErr_Occurred()) throw_current();
+    raise(PyExc_NameError, steal_or_throw(PyUnicode_FromFormat("name '%U' is not defined", name.ptr())));
+}
+
+nb::handle function_closure(nb::handle fn) {
+    if (!is_function(fn)) throw std::logic_error("function_closure: not a native function");
+    PyObject* c = as_function(fn.ptr())->data->closure;
+    return c ? nb::handle(c) : nb::none();
 }
 
 void init_function_type() {

@@ -58,6 +58,8 @@ public:
     // A global of the module that defined the function, looked up at call
     // time like a Python function's global name (NameError when absent).
     nb::object global(const char* name) const;
+    // The same, for a name given as a (preferably interned) str.
+    nb::object global(nb::handle name) const;
 
 private:
     PyObject* fn_;
@@ -71,6 +73,11 @@ bool is_function(nb::handle obj);
 // The body of a function made by make_function; nullptr for any other object.
 // Tells whether a looked-up method is still one's own or was replaced.
 Impl function_impl(nb::handle obj);
+// What Call::global and Call::closure answer, for code that runs later on
+// behalf of a native function (a coroutine body) and keeps only the function.
+nb::object function_global(nb::handle fn, const char* name);
+nb::object function_global(nb::handle fn, nb::handle name);
+nb::handle function_closure(nb::handle fn);
 // Replaces the closure of a function made by make_function.
 void set_closure(nb::handle fn, nb::handle closure);
 // Marks a function so that inspect/asyncio see a coroutine function.

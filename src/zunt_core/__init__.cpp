@@ -89,6 +89,16 @@ const rt::ModuleEntry module_table[] = {
     {"zunt_core.plugin.manager", false, build_zunt_core_plugin_manager},
     {"zunt_core.services", true, build_zunt_core_services},
     {"zunt_core.services.config", false, build_zunt_core_services_config},
+    // Telemetry
+    {"zunt_core.telemetry", true, build_zunt_core_telemetry},
+    {"zunt_core.telemetry.initializer", false, build_zunt_core_telemetry_initializer},
+    {"zunt_core.telemetry.opentelemetry", true, build_zunt_core_telemetry_opentelemetry},
+    {"zunt_core.telemetry.opentelemetry.initializer", false, build_zunt_core_telemetry_opentelemetry_initializer},
+    {"zunt_core.telemetry.opentelemetry.instrument", true, build_zunt_core_telemetry_opentelemetry_instrument},
+    {"zunt_core.telemetry.opentelemetry.instrument.functions", false,
+     build_zunt_core_telemetry_opentelemetry_instrument_functions},
+    {"zunt_core.telemetry.sentry", true, build_zunt_core_telemetry_sentry},
+    {"zunt_core.telemetry.sentry.initializer", false, build_zunt_core_telemetry_sentry_initializer},
 };
 
 }  // namespace

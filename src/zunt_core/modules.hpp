@@ -86,4 +86,14 @@ void build_zunt_core_plugin_manager(ModuleScope& m);
 void build_zunt_core_services(ModuleScope& m);
 void build_zunt_core_services_config(ModuleScope& m);
 
+// Telemetry
+void build_zunt_core_telemetry(ModuleScope& m);
+void build_zunt_core_telemetry_initializer(ModuleScope& m);
+void build_zunt_core_telemetry_opentelemetry(ModuleScope& m);
+void build_zunt_core_telemetry_opentelemetry_initializer(ModuleScope& m);
+void build_zunt_core_telemetry_opentelemetry_instrument(ModuleScope& m);
+void build_zunt_core_telemetry_opentelemetry_instrument_functions(ModuleScope& m);
+void build_zunt_core_telemetry_sentry(ModuleScope& m);
+void build_zunt_core_telemetry_sentry_initializer(ModuleScope& m);
+
 }  // namespace zunt

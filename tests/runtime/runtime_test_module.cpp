@@ -81,6 +81,49 @@ nb::object await_it(Call& c) {
     return make_coroutine(std::make_unique<AwaitIt>(nb::borrow(c[0]), nb::cast<bool>(c[1])), "await_it");
 }
 
+// Awaits `awaitable` and returns ("done", result), logging its hooks in `log`.
+// While it runs (between enter and leave) the context variable `var` holds
+// `value`; while it waits, the variable is as its caller left it.
+class Hooked : public AsyncBody {
+public:
+    Hooked(nb::object awaitable, nb::object log, nb::object var, nb::object value)
+        : awaitable_(std::move(awaitable)), log_(std::move(log)), var_(std::move(var)), value_(std::move(value)) {}
+    Step resume(nb::handle value) override {
+        if (!started_) {
+            started_ = true;
+            return Step::await(awaitable_);
+        }
+        return Step::finish(nb::make_tuple("done", value));
+    }
+    void enter() override {
+        log_.attr("append")("enter");
+        token_ = var_.attr("set")(value_);
+    }
+    void leave() override {
+        log_.attr("append")("leave");
+        var_.attr("reset")(token_);
+    }
+    void close() override {
+        log_.attr("append")(nb::make_tuple("close", var_.attr("get")(nb::none())));
+        if (value_.equal(nb::str("fail on close"))) {
+            raise(PyExc_LookupError, "close failed");
+        }
+    }
+    int traverse(visitproc visit, void* arg) override {
+        for (nb::handle h : {awaitable_, log_, var_, value_, token_}) Py_VISIT(h.ptr());
+        return 0;
+    }
+
+private:
+    nb::object awaitable_, log_, var_, value_, token_;
+    bool started_ = false;
+};
+
+nb::object hooked(Call& c) {
+    return make_coroutine(
+        std::make_unique<Hooked>(nb::borrow(c[0]), nb::borrow(c[1]), nb::borrow(c[2]), nb::borrow(c[3])), "hooked");
+}
+
 // Calls fn(); a KeyError it raises becomes ValueError("converted") from it.
 nb::object convert_key_error(Call& c) {
     try {
@@ -123,6 +166,8 @@ NB_MODULE(_zunt_runtime_test, m) {
     nb::object ai = scope.def({"await_it", {arg("awaitable"), arg_default("catch", {}, nb::bool_(false))}, await_it});
     mark_coroutine_function(ai);
     scope.def({"convert_key_error", {arg("fn")}, convert_key_error});
+    nb::object hk = scope.def({"hooked", {arg("awaitable"), arg("log"), arg("var"), arg("value")}, hooked});
+    mark_coroutine_function(hk);
 
     ClassBuilder widget(scope, "Widget", "A widget.");
     widget.method({"__init__", {arg("self"), arg("value")}, Widget_init})

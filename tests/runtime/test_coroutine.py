@@ -2,6 +2,8 @@
 
 import asyncio
 import collections.abc
+import contextvars
+import gc
 import inspect
 import types
 
@@ -141,3 +143,123 @@ def test_just_started_coroutine_refuses_a_value():
 def test_awaiting_a_non_awaitable_raises_type_error():
     with pytest.raises(TypeError, match="can't be used in 'await' expression"):
         asyncio.run(rt.await_it(5))
+
+
+VAR = contextvars.ContextVar("VAR", default="outside")
+
+
+def test_enter_and_leave_wrap_each_stretch_of_work():
+    log = []
+    seen = []
+
+    @types.coroutine
+    def steps():
+        seen.append(VAR.get())
+        yield "one"
+        seen.append(VAR.get())
+        yield "two"
+        seen.append(VAR.get())
+        return "end"
+
+    coro = rt.hooked(steps(), log, VAR, "inside")
+    assert log == []
+    assert coro.send(None) == "one"
+    assert VAR.get() == "outside"
+    assert coro.send(None) == "two"
+    with pytest.raises(StopIteration) as info:
+        coro.send(None)
+    assert info.value.value == ("done", "end")
+    assert seen == ["inside", "inside", "inside"]
+    assert log == ["enter", "leave"] * 3
+    assert VAR.get() == "outside"
+
+
+def test_state_set_on_enter_is_invisible_to_interleaving_tasks():
+    observed = []
+
+    async def inner():
+        for _ in range(3):
+            observed.append(("traced", VAR.get()))
+            await asyncio.sleep(0)
+        return "r"
+
+    async def other():
+        for _ in range(3):
+            observed.append(("other", VAR.get()))
+            await asyncio.sleep(0)
+
+    async def main():
+        return await asyncio.gather(rt.hooked(inner(), [], VAR, "inside"), other())
+
+    assert asyncio.run(main())[0] == ("done", "r")
+    assert {value for who, value in observed if who == "traced"} == {"inside"}
+    assert {value for who, value in observed if who == "other"} == {"outside"}
+
+
+def test_throw_runs_inside_enter_and_leave():
+    log = []
+    coro = rt.hooked(manual(), log, VAR, "inside")
+    coro.send(None)
+    with pytest.raises(ValueError):
+        coro.throw(ValueError("boom"))
+    assert log == ["enter", "leave", "enter", "leave"]
+    assert VAR.get() == "outside"
+
+
+def test_close_while_waiting_closes_the_awaited_object_then_the_body():
+    log = []
+    coro = rt.hooked(manual(), log, VAR, "inside")
+    coro.send(None)
+    coro.close()
+    assert manual.log == ["closed"]
+    assert log == ["enter", "leave", "enter", ("close", "inside"), "leave"]
+    coro.close()  # closing again does nothing
+    assert len(log) == 5
+
+
+def test_close_before_start_does_not_run_the_body():
+    log = []
+    awaited = manual()
+    coro = rt.hooked(awaited, log, VAR, "inside")
+    coro.close()
+    assert log == []
+    awaited.close()
+
+
+def test_error_of_the_body_close_comes_out_of_close():
+    coro = rt.hooked(manual(), [], VAR, "fail on close")
+    coro.send(None)
+    with pytest.raises(LookupError, match="close failed"):
+        coro.close()
+
+
+def test_dropped_while_waiting_is_closed():
+    log = []
+    coro = rt.hooked(manual(), log, VAR, "inside")
+    coro.send(None)
+    del coro
+    assert ("close", "inside") in log
+    assert manual.log == ["closed"]
+
+
+def test_dropped_in_a_cycle_is_closed_by_the_collector():
+    log = []
+    box = []
+    coro = rt.hooked(manual(), log, VAR, box)
+    coro.send(None)
+    box.append(coro)  # a cycle: the coroutine holds the box that holds it
+    del coro, box
+    gc.collect()
+    assert [entry[0] for entry in log if isinstance(entry, tuple)] == ["close"]
+    assert manual.log == ["closed"]
+
+
+def test_host_coroutines_are_awaited_directly():
+    async def inner():
+        await asyncio.sleep(0)
+        return 5
+
+    coro = inner()
+    assert asyncio.run(rt.await_it(coro)) == ("done", 5)
+    with pytest.raises(RuntimeError, match="cannot reuse already awaited coroutine"):
+        asyncio.run(rt.await_it(coro))

@@ -5,18 +5,11 @@ import importlib.machinery
 import importlib.util
 import os
 import pkgutil
-import subprocess
-import sys
 
 import pytest
 
 import zunt_core
-
-def run_fresh(code):
-    """Runs code in a fresh interpreter; it must print ok."""
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
-    assert out.returncode == 0, out.stderr
-    assert out.stdout.strip() == "ok"
+from fresh import run_fresh
 
 
 def _stubbed_modules():

@@ -18,7 +18,7 @@ void emit_guarded(nb::handle handler, nb::handle record, Body&& body) {
         body();
     } catch (nb::python_error& e) {
         if (e.matches(PyExc_RecursionError) || !e.matches(PyExc_Exception)) throw;
-        rt::HandlingError handling(e);
+        rt::Handling handling(e);
         handler.attr("handleError")(record);
     }
 }

@@ -1,0 +1,568 @@
+// zunt_core.telemetry.opentelemetry.instrument.functions: the function-tracing
+// instrumentor. Each listed function is replaced in place (wrapt) by a wrapper
+// that runs every call inside a span of the global tracer provider, with the
+// call's arguments and result (or exception) as text.
+//
+// Tracing never changes the call's outcome: a value whose str() fails is
+// recorded as a fixed placeholder text, the real result is returned and the
+// real exception raised again. The span is started without the SDK's own
+// exception recording and status setting, so an exception is recorded once
+// and the status description is str(exception).
+#include "runtime/coroutine.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/host.hpp"
+#include "zunt_core/modules.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace zunt {
+
+using namespace rt;
+
+namespace {
+
+// What a span attribute holds for a value whose str() fails.
+constexpr const char* unprintable_text = "<str() failed>";
+
+constexpr const char* async_wrapper_qualname =
+    "ZUNTFunctionsInstrumentor._create_trace_wrapper_method.<locals>.trace_async_method";
+
+// Positional arguments whose attribute keys ("input.args[0]", ...) a wrapper
+// pair makes once; keys of later ones are made at the call.
+constexpr int prepared_arg_keys = 8;
+
+// The texts and objects a wrapper pair uses at every call, made once per pair
+// and held (as a tuple) in each wrapper's closure: interned names for the
+// look-ups, attribute keys, and the context API for the asynchronous wrapper.
+enum Name : Py_ssize_t {
+    name_trace,
+    name_module,  // "__name__"
+    name_get_tracer,
+    name_start_as_current_span,
+    name_enter,
+    name_exit,
+    name_set_attribute,
+    name_qualname,
+    name_name,
+    name_class,
+    key_output,
+    key_kwargs_prefix,
+    span_options,  // kwnames ("record_exception", "set_status_on_exception")
+    context_api,   // opentelemetry.context
+    name_attach,
+    name_detach,
+    name_get_current,
+    arg_keys,  // ("input.args[0]", ...)
+    coroutine_qualname,
+    name_count
+};
+
+nb::object make_names() {
+    auto interned = [](const char* text) { return steal_or_throw(PyUnicode_InternFromString(text)); };
+    nb::object names = steal_or_throw(PyTuple_New(name_count));
+    auto put = [&](Name slot, nb::object value) { PyTuple_SetItem(names.ptr(), slot, value.release().ptr()); };
+    put(name_trace, interned("trace"));
+    put(name_module, interned("__name__"));
+    put(name_get_tracer, interned("get_tracer"));
+    put(name_start_as_current_span, interned("start_as_current_span"));
+    put(name_enter, interned("__enter__"));
+    put(name_exit, interned("__exit__"));
+    put(name_set_attribute, interned("set_attribute"));
+    put(name_qualname, interned("__qualname__"));
+    put(name_name, interned("__name__"));
+    put(name_class, interned("__class__"));
+    put(key_output, interned("output"));
+    put(key_kwargs_prefix, interned("input.kwargs."));
+    put(span_options, nb::make_tuple(interned("record_exception"), interned("set_status_on_exception")));
+    put(context_api, nb::module_::import_("opentelemetry.context"));
+    put(name_attach, interned("attach"));
+    put(name_detach, interned("detach"));
+    put(name_get_current, interned("get_current"));
+    nb::object keys = steal_or_throw(PyTuple_New(prepared_arg_keys));
+    for (int i = 0; i < prepared_arg_keys; ++i) {
+        std::string key = "input.args[" + std::to_string(i) + "]";
+        PyTuple_SetItem(keys.ptr(), i, interned(key.c_str()).release().ptr());
+    }
+    put(arg_keys, keys);
+    put(coroutine_qualname, interned(async_wrapper_qualname));
+    return names;
+}
+
+// A view of a wrapper pair's names.
+class Names {
+public:
+    explicit Names(nb::handle tuple) : tuple_(tuple.ptr()) {}
+    nb::handle operator[](Name slot) const { return PyTuple_GetItem(tuple_, slot); }
+
+    // "input.args[" + index + "]"
+    nb::object arg_key(Py_ssize_t index) const {
+        if (index < prepared_arg_keys) return nb::borrow(PyTuple_GetItem((*this)[arg_keys].ptr(), index));
+        std::string key = "input.args[" + std::to_string(index) + "]";
+        return steal_or_throw(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+    }
+
+private:
+    PyObject* tuple_;
+};
+
+// obj.name(args...), without making a bound method.
+template <typename... Args>
+nb::object call_method(nb::handle obj, nb::handle name, const Args&... args) {
+    PyObject* argv[] = {nullptr, obj.ptr(), nb::handle(args).ptr()...};
+    const std::size_t nargs = 1 + sizeof...(Args);
+    return steal_or_throw(
+        PyObject_VectorcallMethod(name.ptr(), argv + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+nb::object get_attr(nb::handle obj, nb::handle name) {
+    return steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
+}
+
+// str(value); an Exception raised by the conversion gives the placeholder
+// (and clears `printable` when given).
+nb::object text_of(nb::handle value, bool* printable = nullptr) {
+    PyObject* text = PyObject_Str(value.ptr());
+    if (printable != nullptr) *printable = text != nullptr;
+    if (text != nullptr) return nb::steal(text);
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw_current();
+    PyErr_Clear();
+    return nb::str(unprintable_text);
+}
+
+// fn(*args, **kwargs)
+nb::object call_with(nb::handle fn, nb::handle args, nb::handle kwargs) {
+    nb::object positional =
+        PyTuple_Check(args.ptr()) ? nb::borrow(args) : steal_or_throw(PySequence_Tuple(args.ptr()));
+    nb::object keywords;
+    if (PyDict_Check(kwargs.ptr())) {
+        keywords = nb::borrow(kwargs);
+    } else {
+        keywords = steal_or_throw(PyDict_New());
+        if (PyDict_Merge(keywords.ptr(), kwargs.ptr(), 1) != 0) throw_current();
+    }
+    return steal_or_throw(PyObject_Call(fn.ptr(), positional.ptr(), keywords.ptr()));
+}
+
+// get_trace_name(instance, wrapped): the function's qualified name without an
+// instance, else the name of the instance's class (the instance itself when
+// it is a class), ".", and the function's name.
+nb::object get_trace_name(const Names& names, nb::handle instance, nb::handle wrapped) {
+    if (instance.is_none()) return get_attr(wrapped, names[name_qualname]);
+    nb::object cls = is_instance(instance, reinterpret_cast<PyObject*>(&PyType_Type))
+                         ? nb::borrow(instance)
+                         : get_attr(instance, names[name_class]);
+    nb::object class_name = get_attr(cls, names[name_name]);
+    nb::object function_name = get_attr(wrapped, names[name_name]);
+    return steal_or_throw(PyUnicode_FromFormat("%S.%S", class_name.ptr(), function_name.ptr()));
+}
+
+// store_input_on_span(span, args, kwargs)
+void store_input_on_span(const Names& names, nb::handle span, nb::handle args, nb::handle kwargs) {
+    nb::handle set_attribute = names[name_set_attribute];
+    Py_ssize_t index = 0;
+    for (nb::handle arg : args) call_method(span, set_attribute, names.arg_key(index++), text_of(arg));
+    auto store_keyword = [&](nb::handle keyword, nb::handle value) {
+        nb::object key = steal_or_throw(PyUnicode_Concat(names[key_kwargs_prefix].ptr(), keyword.ptr()));
+        call_method(span, set_attribute, key, text_of(value));
+    };
+    if (PyDict_CheckExact(kwargs.ptr())) {
+        // A snapshot in the dict's order: str() and set_attribute run other
+        // code, which may change the dict.
+        nb::object items = steal_or_throw(PyDict_Items(kwargs.ptr()));
+        for (nb::handle pair : items) store_keyword(PyTuple_GetItem(pair.ptr(), 0), PyTuple_GetItem(pair.ptr(), 1));
+        return;
+    }
+    for (nb::handle pair : kwargs.attr("items")()) store_keyword(nb::object(pair[0]), nb::object(pair[1]));
+}
+
+// store_output_on_span(span, result)
+void store_output_on_span(const Names& names, nb::handle span, nb::handle result) {
+    call_method(span, names[name_set_attribute], names[key_output], text_of(result));
+}
+
+// The exception event the SDK's record_exception writes, for an exception
+// whose str() fails (record_exception itself then raises).
+void record_unprintable_exception(nb::handle span, nb::handle exception, nb::handle message) {
+    nb::handle type = reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr()));
+    nb::object module = type.attr("__module__");
+    nb::object qualname = type.attr("__qualname__");
+    bool qualified = truthy(module) && !module.equal(nb::str("builtins"));
+    nb::object type_name =
+        qualified ? steal_or_throw(PyUnicode_FromFormat("%S.%S", module.ptr(), qualname.ptr())) : qualname;
+    nb::object lines = nb::module_::import_("traceback").attr("format_exception")(exception);
+    nb::dict attributes;
+    attributes["exception.type"] = type_name;
+    attributes["exception.message"] = message;
+    attributes["exception.stacktrace"] = nb::str("").attr("join")(lines);
+    attributes["exception.escaped"] = nb::str("False");
+    span.attr("add_event")("exception", attributes);
+}
+
+// store_exception_on_span(span, exception): one exception event, then the
+// error status with str(exception) as its description.
+void store_exception_on_span(nb::handle trace, nb::handle span, nb::handle exception) {
+    bool printable = true;
+    nb::object message = text_of(exception, &printable);
+    if (printable) {
+        span.attr("record_exception")(exception);
+    } else {
+        record_unprintable_exception(span, exception, message);
+    }
+    nb::object status_code = trace.attr("StatusCode").attr("ERROR");
+    span.attr("set_status")(trace.attr("Status")(status_code, message));
+}
+
+// Records an error that escaped the traced call, when it is an Exception
+// (interruptions, exits and cancellations are not recorded). An error raised
+// while recording takes its place, with the call's error as its context.
+void record_error(nb::handle trace, nb::handle span, const nb::python_error& error) {
+    if (!error.matches(PyExc_Exception)) return;
+    Handling handling(error);
+    store_exception_on_span(trace, span, error.value());
+}
+
+// The span of one traced call: tracer.start_as_current_span(name) entered as
+// the `with` block of the call.
+class SpanScope {
+public:
+    // Obtains the tracer, builds the span name and enters the span. An error
+    // here propagates unrecorded, and the traced function is not called.
+    SpanScope(const Names& names, nb::handle trace, nb::handle tracer_name, nb::handle wrapped, nb::handle instance) {
+        nb::object tracer = call_method(trace, names[name_get_tracer], tracer_name);
+        nb::object span_name = get_trace_name(names, instance, wrapped);
+        // start_as_current_span(span_name, record_exception=False, set_status_on_exception=False)
+        PyObject* argv[] = {nullptr, tracer.ptr(), span_name.ptr(), Py_False, Py_False};
+        manager_ = steal_or_throw(PyObject_VectorcallMethod(names[name_start_as_current_span].ptr(), argv + 1,
+                                                            2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                                            names[span_options].ptr()));
+        nb::handle type = reinterpret_cast<PyObject*>(Py_TYPE(manager_.ptr()));
+        nb::object enter = get_attr(type, names[name_enter]);
+        exit_ = get_attr(type, names[name_exit]);
+        PyObject* self[] = {nullptr, manager_.ptr()};
+        span_ = steal_or_throw(PyObject_Vectorcall(enter.ptr(), self + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
+
+    nb::handle span() const { return span_; }
+    bool open() const { return exit_.is_valid(); }
+
+    // Leaves the block normally.
+    void close() {
+        nb::object exit = take_exit();
+        PyObject* argv[] = {nullptr, manager_.ptr(), Py_None, Py_None, Py_None};
+        steal_or_throw(PyObject_Vectorcall(exit.ptr(), argv + 1, 4 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
+
+    // Leaves the block with the error that ends it; true when the context
+    // manager suppressed the error.
+    bool close(const nb::python_error& error) {
+        nb::object exit = take_exit();
+        nb::object traceback = error.traceback();
+        if (!traceback.is_valid()) traceback = nb::none();
+        Handling handling(error);
+        return truthy(exit(manager_, error.type(), error.value(), traceback));
+    }
+
+    int traverse(visitproc visit, void* arg) const {
+        Py_VISIT(manager_.ptr());
+        Py_VISIT(exit_.ptr());
+        Py_VISIT(span_.ptr());
+        return 0;
+    }
+
+private:
+    nb::object take_exit() {
+        nb::object exit = std::move(exit_);
+        exit_ = nb::object();
+        return exit;
+    }
+
+    nb::object manager_;
+    nb::object exit_;  // unset once the block was left
+    nb::object span_;
+};
+
+// trace_sync_method(wrapped, instance, args, kwargs)
+nb::object trace_sync_method(Call& c) {
+    nb::handle wrapped = c[0];
+    nb::handle args = c[2];
+    nb::handle kwargs = c[3];
+    Names names(c.closure());
+    nb::object trace = c.global(names[name_trace]);
+    SpanScope scope(names, trace, c.global(names[name_module]), wrapped, c[1]);
+    nb::object result;
+    try {
+        try {
+            store_input_on_span(names, scope.span(), args, kwargs);
+            result = call_with(wrapped, args, kwargs);
+            store_output_on_span(names, scope.span(), result);
+        } catch (nb::python_error& e) {
+            record_error(trace, scope.span(), e);
+            throw;
+        }
+    } catch (nb::python_error& e) {
+        if (scope.close(e)) return nb::none();
+        throw;
+    }
+    scope.close();
+    return result;
+}
+
+// The body of trace_async_method: the same steps as the synchronous wrapper,
+// run when the coroutine is first awaited, with the traced function's
+// awaitable awaited inside the span. The span is current only while the
+// coroutine runs: each stretch of work attaches the context it had when it
+// last stopped, and gives the caller its own back when it stops again.
+class TracedCall : public AsyncBody {
+public:
+    TracedCall(nb::handle function, nb::handle wrapped, nb::handle instance, nb::handle args, nb::handle kwargs)
+        : function_(nb::borrow(function)),
+          names_(nb::borrow(function_closure(function))),
+          wrapped_(nb::borrow(wrapped)),
+          instance_(nb::borrow(instance)),
+          args_(nb::borrow(args)),
+          kwargs_(nb::borrow(kwargs)) {}
+
+    Step resume(nb::handle value) override {
+        if (!scope_) return start();
+        nb::object result = nb::borrow(value);
+        try {
+            try {
+                store_output_on_span(names(), scope_->span(), result);
+            } catch (nb::python_error& e) {
+                record_error(trace_, scope_->span(), e);
+                throw;
+            }
+        } catch (nb::python_error& e) {
+            if (scope_->close(e)) return Step::finish();
+            throw;
+        }
+        scope_->close();
+        return Step::finish(result);
+    }
+
+    Step resume_error(nb::python_error& error) override {
+        try {
+            record_error(trace_, scope_->span(), error);
+        } catch (nb::python_error& e) {
+            if (scope_->close(e)) return Step::finish();
+            throw;
+        }
+        if (scope_->close(error)) return Step::finish();
+        throw std::move(error);
+    }
+
+    void enter() override {
+        nb::handle context = names()[context_api];
+        nb::object current = saved_.is_valid() ? std::move(saved_) : call_method(context, names()[name_get_current]);
+        saved_ = nb::object();
+        token_ = call_method(context, names()[name_attach], current);
+    }
+
+    void leave() override {
+        nb::handle context = names()[context_api];
+        // Once the span's block was left, the call is over: nothing to keep.
+        if (scope_ && scope_->open()) saved_ = call_method(context, names()[name_get_current]);
+        nb::object token = std::move(token_);
+        token_ = nb::object();
+        call_method(context, names()[name_detach], token);
+    }
+
+    // Closed while it waits: the span ends as the `with` block would on
+    // GeneratorExit, which is not recorded.
+    void close() override {
+        if (!scope_ || !scope_->open()) return;
+        PyErr_SetNone(PyExc_GeneratorExit);
+        nb::python_error exit_error;
+        try {
+            scope_->close(exit_error);
+        } catch (nb::python_error& e) {
+            if (!e.matches(PyExc_GeneratorExit)) throw;
+        }
+    }
+
+    int traverse(visitproc visit, void* arg) override {
+        for (const nb::object* o :
+             {&function_, &names_, &wrapped_, &instance_, &args_, &kwargs_, &trace_, &token_, &saved_}) {
+            Py_VISIT(o->ptr());
+        }
+        return scope_ ? scope_->traverse(visit, arg) : 0;
+    }
+
+private:
+    Step start() {
+        trace_ = function_global(function_, names()[name_trace]);
+        scope_.emplace(names(), trace_, function_global(function_, names()[name_module]), wrapped_, instance_);
+        nb::object awaitable;
+        try {
+            try {
+                store_input_on_span(names(), scope_->span(), args_, kwargs_);
+                awaitable = call_with(wrapped_, args_, kwargs_);
+            } catch (nb::python_error& e) {
+                record_error(trace_, scope_->span(), e);
+                throw;
+            }
+        } catch (nb::python_error& e) {
+            if (scope_->close(e)) return Step::finish();
+            throw;
+        }
+        return Step::await(std::move(awaitable));
+    }
+
+    Names names() const { return Names(names_); }
+
+    nb::object function_, names_, wrapped_, instance_, args_, kwargs_;
+    nb::object trace_;
+    std::optional<SpanScope> scope_;
+    nb::object token_;  // of the context attached for the current stretch of work
+    nb::object saved_;  // the context as the call left it when it last stopped
+};
+
+// trace_async_method(wrapped, instance, args, kwargs)
+nb::object trace_async_method(Call& c) {
+    return make_coroutine(std::make_unique<TracedCall>(c.function(), c[0], c[1], c[2], c[3]),
+                          Names(c.closure())[coroutine_qualname]);
+}
+
+// a, b = pair
+std::pair<nb::object, nb::object> unpack_pair(nb::handle pair) {
+    nb::object it = steal_or_throw(PyObject_GetIter(pair.ptr()));
+    nb::object items[2];
+    for (int i = 0; i < 2; ++i) {
+        PyObject* item = PyIter_Next(it.ptr());
+        if (item == nullptr) {
+            if (PyErr_Occurred()) throw_current();
+            raise(PyExc_ValueError,
+                  "not enough values to unpack (expected 2, got " + std::to_string(i) + ")");
+        }
+        items[i] = nb::steal(item);
+    }
+    PyObject* extra = PyIter_Next(it.ptr());
+    if (extra != nullptr) {
+        Py_DECREF(extra);
+        raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+    }
+    if (PyErr_Occurred()) throw_current();
+    return {std::move(items[0]), std::move(items[1])};
+}
+
+// The object that replaced a function at its place is a wrapt proxy (a
+// FunctionWrapper): wrapt 2's BaseObjectProxy, or wrapt 1's ObjectProxy.
+bool is_wrapt_proxy(nb::handle wrapt, nb::handle obj) {
+    nb::str base_name(PyObject_HasAttrString(wrapt.ptr(), "BaseObjectProxy") ? "BaseObjectProxy" : "ObjectProxy");
+    return is_instance(obj, wrapt.attr(base_name));
+}
+
+// Puts back what stood at module:qualname before a wrapper replaced it: the
+// wrapper's __wrapped__, which for a class or static method is its own
+// descriptor. Module functions of any module and functions of classes alike.
+void restore_original(nb::handle wrapt, nb::handle module_name, nb::handle qualname) {
+    nb::object parent = steal_or_throw(PyImport_Import(module_name.ptr()));
+    nb::object parts = qualname.attr("split")(".");
+    Py_ssize_t n = nb::len(parts);
+    for (Py_ssize_t i = 0; i + 1 < n; ++i) parent = parent.attr(nb::object(parts[i]));
+    nb::object name = parts[n - 1];
+    nb::object current;
+    if (PyType_Check(parent.ptr())) {
+        current = parent.attr("__dict__").attr("get")(name);
+    } else {
+        PyObject* value = PyObject_GetAttr(parent.ptr(), name.ptr());
+        if (value == nullptr) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
+            PyErr_Clear();
+            return;
+        }
+        current = nb::steal(value);
+    }
+    if (current.is_none() || !is_wrapt_proxy(wrapt, current) || !nb::hasattr(current, "__wrapped__")) return;
+    nb::setattr(parent, name, current.attr("__wrapped__"));
+}
+
+nb::object ZUNTFunctionsInstrumentor_instrumentation_dependencies(Call&) { return nb::list(); }
+
+// _instrument(self, **kwargs)
+nb::object ZUNTFunctionsInstrumentor_instrument(Call& c) {
+    nb::handle self = c[0];
+    nb::object methods = self.attr("_get_methods")(c[1]);
+    if (!truthy(methods)) return nb::none();
+    auto [trace_sync, trace_async] = unpack_pair(self.attr("_create_trace_wrapper_method")());
+    for (nb::handle method : methods) {
+        bool is_async = truthy(c.global("inspect").attr("iscoroutinefunction")(method));
+        nb::handle wrapper = is_async ? trace_async : trace_sync;
+        nb::object module = method.attr("__module__");
+        nb::object qualname = method.attr("__qualname__");
+        c.global("wrapt").attr("wrap_function_wrapper")(module, qualname, wrapper);
+        self.attr("_instrumented_methods").attr("add")(method);
+    }
+    return nb::none();
+}
+
+// _uninstrument(self, **kwargs)
+nb::object ZUNTFunctionsInstrumentor_uninstrument(Call& c) {
+    nb::handle self = c[0];
+    nb::object methods = self.attr("_instrumented_methods");
+    for (nb::handle method : methods) {
+        nb::object module = method.attr("__module__");
+        nb::object qualname = method.attr("__qualname__");
+        restore_original(c.global("wrapt"), module, qualname);
+    }
+    methods.attr("clear")();
+    return nb::none();
+}
+
+// _get_methods(self, kwargs)
+nb::object ZUNTFunctionsInstrumentor_get_methods(Call& c) { return c[1].attr("get")("methods", nb::list()); }
+
+// _create_trace_wrapper_method(self)
+nb::object ZUNTFunctionsInstrumentor_create_trace_wrapper_method(Call& c) {
+    const std::string prefix = "ZUNTFunctionsInstrumentor._create_trace_wrapper_method.<locals>.";
+    std::vector<Param> params = {arg("wrapped"), arg("instance"), arg("args"), arg("kwargs")};
+    nb::dict ns = nb::borrow<nb::dict>(c.function().attr("__globals__"));
+    nb::object names = make_names();
+    nb::object sync = make_function(ns, {"trace_sync_method", params, trace_sync_method, nullptr, {},
+                                         prefix + "trace_sync_method", names});
+    nb::object async = make_function(ns, {"trace_async_method", params, trace_async_method, nullptr, {},
+                                          async_wrapper_qualname, names});
+    mark_coroutine_function(async);
+    return nb::make_tuple(sync, async);
+}
+
+}  // namespace
+
+void build_zunt_core_telemetry_opentelemetry_instrument_functions(ModuleScope& m) {
+    m.doc("The function-tracing instrumentor: traces the calls of functions that the application names.");
+    m.import_bind("inspect");
+    m.from_import("typing", {"Callable", "Collection", "Dict", "Set", "Tuple"});
+    m.import_bind("wrapt");
+    m.from_import("opentelemetry", {"trace"});
+    m.from_import("opentelemetry.instrumentation.instrumentor", {"BaseInstrumentor"});
+    m.from_import("opentelemetry.instrumentation.utils", {"unwrap"});
+
+    nb::object none = nb::none();
+    nb::object Dict = m.get("Dict");
+    nb::object Callable = m.get("Callable");
+
+    ClassBuilder cls(m, "ZUNTFunctionsInstrumentor", nb::make_tuple(m.get("BaseInstrumentor")),
+                     "Traces the functions given to instrument(methods=[...]): every call through the module or "
+                     "class runs in a span named after the function, with its arguments and result (or "
+                     "exception) recorded as text.");
+    cls.annotate("_instrumented_methods", m.get("Set")).attr("_instrumented_methods", nb::set());
+    cls.method({"instrumentation_dependencies", {arg("self")},
+                ZUNTFunctionsInstrumentor_instrumentation_dependencies,
+                "No instrumented package is required.", subscript(m.get("Collection"), builtin("str"))})
+        .method({"_instrument", {arg("self"), var_kwargs()}, ZUNTFunctionsInstrumentor_instrument,
+                 "Wrap each function listed under the keyword methods.", none})
+        .method({"_uninstrument", {arg("self"), var_kwargs()}, ZUNTFunctionsInstrumentor_uninstrument,
+                 "Put back the functions that were wrapped.", none})
+        .method({"_get_methods", {arg("self"), arg("kwargs", Dict)}, ZUNTFunctionsInstrumentor_get_methods,
+                 "The functions listed under the keyword methods, or an empty list."})
+        .method({"_create_trace_wrapper_method", {arg("self")},
+                 ZUNTFunctionsInstrumentor_create_trace_wrapper_method,
+                 "A new pair of tracing wrappers: (synchronous, asynchronous).",
+                 subscript(m.get("Tuple"), {Callable, Callable})});
+    cls.build();
+}
+
+}  // namespace zunt

@@ -1,0 +1,1 @@
+"""OpenTelemetry start-up and the function-tracing instrumentor."""

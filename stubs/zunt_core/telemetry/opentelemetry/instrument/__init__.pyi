@@ -1,0 +1,1 @@
+"""Instrumentors: tracing of functions that the application names."""

@@ -1,0 +1,1 @@
+"""Sentry start-up."""

@@ -1,0 +1,1 @@
+"""A package whose module the instrumentor tests trace."""
