@@ -21,6 +21,8 @@ import pytest
 from sqlalchemy.engine import make_url
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
+# Helper modules of the tests themselves (fresh.py: fresh-interpreter runs).
+sys.path.insert(0, str(ROOT / "tests"))
 RUNTIME_TESTS = ROOT / "tests" / "runtime"
 MODULE = "_zunt_runtime_test"
 SET_UP = "run scripts/setup.sh, then pytest again (or run scripts/test.sh)"

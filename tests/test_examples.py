@@ -37,7 +37,11 @@ EXPECTED_OUTPUT = {
         rf"token verified: it belongs to user {UUID}\n"
         r"token revoked: True\n"
         r"verified again: refused with JWTError: Token has been revoked\.\n"
-        + re.escape("log: INFO example.refunds: refund sent to bu******om, phone +62 ******7890, NIK 32******01\n")
+        + re.escape(
+            "log: INFO example.refunds: refund sent to bu******om, phone +62 ******7890, NIK 32******01\n"
+            "span handle_request {'input.args[0]': 'ada', 'output': \"{'user': 'ada', 'page_size': 50}\"}"
+            " from zunt-example\n"
+        )
     ),
     "examples/quickstart.py": "initialized welcome\nHello, Ada!\n{'profile': {'first_name': 'Ada'}}\n",
     "tests/typecheck/user_program.py": "ok\n",

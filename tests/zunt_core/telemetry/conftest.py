@@ -1,5 +1,11 @@
 """Fixtures of the telemetry tests: real servers on 127.0.0.1 (telemetry_servers)."""
 
+import pathlib
+import sys
+
+# The servers and the modules the tests trace live beside the tests.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+
 import socket
 
 import pytest
