@@ -217,4 +217,12 @@ nb::object subscript(nb::handle generic, std::initializer_list<nb::handle> items
 
 nb::object builtin(const char* name) { return nb::module_::import_("builtins").attr(name); }
 
+nb::object optional_of(nb::handle type) { return steal_or_throw(PyNumber_Or(type.ptr(), Py_None)); }
+
+FunctionDecl method_decl(const char* name, std::vector<Param> params, Impl impl, nb::handle returns,
+                         const char* doc) {
+    params.insert(params.begin(), arg("self"));
+    return FunctionDecl{name, std::move(params), impl, doc, nb::borrow(returns)};
+}
+
 }  // namespace zunt::rt

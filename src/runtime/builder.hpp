@@ -95,5 +95,10 @@ nb::object typing_attr(const char* name);
 nb::object subscript(nb::handle generic, nb::handle item);
 nb::object subscript(nb::handle generic, std::initializer_list<nb::handle> items);
 nb::object builtin(const char* name);
+// type | None, as an annotation
+nb::object optional_of(nb::handle type);
+// The declaration of a method: `self` first, then the given parameters.
+FunctionDecl method_decl(const char* name, std::vector<Param> params, Impl impl, nb::handle returns,
+                         const char* doc);
 
 }  // namespace zunt::rt

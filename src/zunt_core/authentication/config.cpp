@@ -79,8 +79,8 @@ void build_zunt_core_authentication_config(ModuleScope& m) {
 
     nb::object str = builtin("str");
     nb::object int_ = builtin("int");
-    nb::object opt_str = steal_or_throw(PyNumber_Or(str.ptr(), Py_None));
-    nb::object opt_int = steal_or_throw(PyNumber_Or(int_.ptr(), Py_None));
+    nb::object opt_str = optional_of(str);
+    nb::object opt_int = optional_of(int_);
     nb::object none = nb::none();
 
     ClassBuilder cls(m, "AuthenticationDbSettings", "Authentication Database Connection Settings.");

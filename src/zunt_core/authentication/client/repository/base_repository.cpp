@@ -24,7 +24,7 @@ void build_zunt_core_authentication_client_repository_base_repository(ModuleScop
     cls.abstract_method({"create_client", {arg("self"), arg("client", m.get("ClientBasic"))}, BaseRepository_abstract,
                          "Create client.", ClientModel})
         .abstract_method({"get_client_by_id", {arg("self"), arg("client_id", m.get("UUID"))}, BaseRepository_abstract,
-                          "Get client by id.", steal_or_throw(PyNumber_Or(ClientModel.ptr(), Py_None))});
+                          "Get client by id.", optional_of(ClientModel)});
     cls.build();
 }
 

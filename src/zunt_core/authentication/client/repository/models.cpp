@@ -15,7 +15,7 @@ void build_zunt_core_authentication_client_repository_models(ModuleScope& m) {
     nb::object UUID = m.get("UUID");
     nb::object str = builtin("str");
     nb::object bool_ = builtin("bool");
-    nb::object optional_datetime = steal_or_throw(PyNumber_Or(m.get("datetime").ptr(), Py_None));
+    nb::object optional_datetime = optional_of(m.get("datetime"));
     nb::object none = nb::none();
     nb::object BaseModel = m.get("BaseModel");
 

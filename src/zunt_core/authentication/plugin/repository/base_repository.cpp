@@ -24,41 +24,37 @@ void build_zunt_core_authentication_plugin_repository_base_repository(ModuleScop
     nb::object UUID = m.get("UUID");
     nb::object str = builtin("str");
     nb::object Auth = m.get("ThirdPartyIntegrationAuth");
-    nb::object optional_auth = steal_or_throw(PyNumber_Or(Auth.ptr(), Py_None));
+    nb::object optional_auth = optional_of(Auth);
     nb::object auth_list = subscript(builtin("list"), Auth);
     nb::object none = nb::none();
-    auto op = [&](const char* name, std::vector<Param> params, nb::handle returns, const char* doc) {
-        params.insert(params.begin(), arg("self"));
-        return FunctionDecl{name, std::move(params), BaseRepository_abstract, doc, nb::borrow(returns)};
-    };
+    Impl abstract = BaseRepository_abstract;
+    std::vector<Param> account{arg("client_id", UUID), arg("user_id", UUID), arg("connector", str)};
+    std::vector<Param> account_with_identifier = account;
+    account_with_identifier.push_back(arg("user_identifier", str));
+
     ClassBuilder cls(m, "BaseRepository", nb::make_tuple(m.get("ABC")),
                      "Third-party integration repository interface.");
-    cls.abstract_method(op("has_integration", {arg("client_id", UUID), arg("user_id", UUID), arg("connector", str)},
-                           builtin("bool"), "Whether the user has an integration for the connector."))
-        .abstract_method(op("get_integration",
-                            {arg("client_id", UUID), arg("user_id", UUID), arg("connector", str),
-                             arg("user_identifier", str)},
-                            optional_auth, "The integration of that account, or None."))
-        .abstract_method(op("get_selected_integration",
-                            {arg("client_id", UUID), arg("user_id", UUID), arg("connector", str)}, optional_auth,
-                            "The selected integration of the connector, or None."))
-        .abstract_method(op("get_latest_created_integration",
-                            {arg("client_id", UUID), arg("user_id", UUID), arg("connector", str)}, optional_auth,
-                            "The most recently created integration of the connector, or None."))
-        .abstract_method(op("get_integrations", {arg("client_id", UUID), arg("user_id", UUID)}, auth_list,
-                            "Every integration of the user."))
-        .abstract_method(op("create_integration", {arg("integration", Auth)}, Auth,
-                            "Store a new integration and answer it as stored."))
-        .abstract_method(op("update_integration", {arg("integration", Auth)}, optional_auth,
-                            "Change a stored integration; None when it does not exist."))
-        .abstract_method(op("delete_integration",
-                            {arg("client_id", UUID), arg("user_id", UUID), arg("connector", str),
-                             arg("user_identifier", str)},
-                            none, "Delete the integration of that account."))
-        .abstract_method(op("get_integrations_by_connector", {arg("connector", str)}, auth_list,
-                            "Every integration of the connector, of every client and user."))
-        .abstract_method(op("delete_integrations", {arg("integration_ids", subscript(builtin("list"), UUID))}, none,
-                            "Delete the integrations with these ids."));
+    cls.abstract_method(method_decl("has_integration", account, abstract, builtin("bool"),
+                                    "Whether the user has an integration for the connector."))
+        .abstract_method(method_decl("get_integration", account_with_identifier, abstract, optional_auth,
+                                     "The integration of that account, or None."))
+        .abstract_method(method_decl("get_selected_integration", account, abstract, optional_auth,
+                                     "The selected integration of the connector, or None."))
+        .abstract_method(method_decl("get_latest_created_integration", account, abstract, optional_auth,
+                                     "The most recently created integration of the connector, or None."))
+        .abstract_method(method_decl("get_integrations", {arg("client_id", UUID), arg("user_id", UUID)}, abstract,
+                                     auth_list, "Every integration of the user."))
+        .abstract_method(method_decl("create_integration", {arg("integration", Auth)}, abstract, Auth,
+                                     "Store a new integration and answer it as stored."))
+        .abstract_method(method_decl("update_integration", {arg("integration", Auth)}, abstract, optional_auth,
+                                     "Change a stored integration; None when it does not exist."))
+        .abstract_method(method_decl("delete_integration", account_with_identifier, abstract, none,
+                                     "Delete the integration of that account."))
+        .abstract_method(method_decl("get_integrations_by_connector", {arg("connector", str)}, abstract, auth_list,
+                                     "Every integration of the connector, of every client and user."))
+        .abstract_method(method_decl("delete_integrations",
+                                     {arg("integration_ids", subscript(builtin("list"), UUID))}, abstract, none,
+                                     "Delete the integrations with these ids."));
     cls.build();
 }
 

@@ -12,7 +12,7 @@ void build_zunt_core_authentication_plugin_repository_models(ModuleScope& m) {
     m.from_import("pydantic", {"BaseModel", "ConfigDict", "Field"});
 
     nb::object UUID = m.get("UUID");
-    nb::object optional_uuid = steal_or_throw(PyNumber_Or(UUID.ptr(), Py_None));
+    nb::object optional_uuid = optional_of(UUID);
     nb::object str = builtin("str");
     nb::object Field = m.get("Field");
 

@@ -160,13 +160,9 @@ void build_zunt_core_authentication_plugin_service_third_party_integration_servi
     nb::object UUID = m.get("UUID");
     nb::object str = builtin("str");
     nb::object Auth = m.get("ThirdPartyIntegrationAuth");
-    nb::object optional_auth = steal_or_throw(PyNumber_Or(Auth.ptr(), Py_None));
+    nb::object optional_auth = optional_of(Auth);
     nb::object auth_list = subscript(builtin("list"), Auth);
     nb::object none = nb::none();
-    auto op = [&](const char* name, std::vector<Param> params, Impl impl, nb::handle returns, const char* doc) {
-        params.insert(params.begin(), arg("self"));
-        return FunctionDecl{name, std::move(params), impl, doc, nb::borrow(returns)};
-    };
     std::vector<Param> account{arg("client_id", UUID), arg("user_id", UUID), arg("connector", str)};
     std::vector<Param> account_with_identifier = account;
     account_with_identifier.push_back(arg("user_identifier", str));
@@ -174,30 +170,36 @@ void build_zunt_core_authentication_plugin_service_third_party_integration_servi
     account_with_optional_identifier.push_back(arg_default("user_identifier", subscript(m.get("Optional"), str), none));
 
     ClassBuilder cls(m, "ThirdPartyIntegrationService", "Users' stored credentials for external connectors.");
-    cls.method({"__init__", {arg("self"), arg("third_party_integration_repository", m.get("BaseRepository"))},
-                ThirdPartyIntegrationService_init, "Keep the integration repository.", none})
-        .method(op("has_integration", account, ThirdPartyIntegrationService_has_integration, builtin("bool"),
-                   "Whether the user has an integration for the connector."))
-        .method(op("get_integration", account_with_identifier, ThirdPartyIntegrationService_get_integration,
-                   optional_auth, "The integration of that account, or None."))
-        .method(op("get_specific_or_default_integration", account_with_optional_identifier,
-                   ThirdPartyIntegrationService_get_specific_or_default_integration, optional_auth,
-                   "The integration of that account, or the connector's selected one when no account is named."))
-        .method(op("get_integrations", {arg("client_id", UUID), arg("user_id", UUID)},
-                   ThirdPartyIntegrationService_get_integrations, auth_list, "Every integration of the user."))
-        .method(op("create_integration", {arg("integration", Auth)}, ThirdPartyIntegrationService_create_integration,
-                   Auth, "Store a new integration, selected when its connector has none selected yet."))
-        .method(op("delete_integration", account_with_identifier, ThirdPartyIntegrationService_delete_integration,
-                   none, "Delete an integration; the newest remaining one takes over a deleted selection."))
-        .method(op("set_selected_integration", account_with_identifier,
-                   ThirdPartyIntegrationService_set_selected_integration, none,
-                   "Make an integration the selected one of its connector."))
-        .method(op("get_integrations_by_connector", {arg("connector", str)},
-                   ThirdPartyIntegrationService_get_integrations_by_connector, auth_list,
-                   "Every integration of the connector, of every client and user."))
-        .method(op("delete_integrations", {arg("integration_ids", subscript(builtin("list"), UUID))},
-                   ThirdPartyIntegrationService_delete_integrations, none,
-                   "Delete the integrations with these ids."));
+    cls.method({"__init__",
+                {arg("self"), arg("third_party_integration_repository", m.get("BaseRepository"))},
+                ThirdPartyIntegrationService_init,
+                "Keep the integration repository.",
+                none})
+        .method(method_decl("has_integration", account, ThirdPartyIntegrationService_has_integration, builtin("bool"),
+                            "Whether the user has an integration for the connector."))
+        .method(method_decl("get_integration", account_with_identifier, ThirdPartyIntegrationService_get_integration,
+                            optional_auth, "The integration of that account, or None."))
+        .method(
+            method_decl("get_specific_or_default_integration", account_with_optional_identifier,
+                        ThirdPartyIntegrationService_get_specific_or_default_integration, optional_auth,
+                        "The integration of that account, or the connector's selected one when no account is named."))
+        .method(method_decl("get_integrations", {arg("client_id", UUID), arg("user_id", UUID)},
+                            ThirdPartyIntegrationService_get_integrations, auth_list, "Every integration of the user."))
+        .method(method_decl("create_integration", {arg("integration", Auth)},
+                            ThirdPartyIntegrationService_create_integration, Auth,
+                            "Store a new integration, selected when its connector has none selected yet."))
+        .method(method_decl("delete_integration", account_with_identifier,
+                            ThirdPartyIntegrationService_delete_integration, none,
+                            "Delete an integration; the newest remaining one takes over a deleted selection."))
+        .method(method_decl("set_selected_integration", account_with_identifier,
+                            ThirdPartyIntegrationService_set_selected_integration, none,
+                            "Make an integration the selected one of its connector."))
+        .method(method_decl("get_integrations_by_connector", {arg("connector", str)},
+                            ThirdPartyIntegrationService_get_integrations_by_connector, auth_list,
+                            "Every integration of the connector, of every client and user."))
+        .method(method_decl("delete_integrations", {arg("integration_ids", subscript(builtin("list"), UUID))},
+                            ThirdPartyIntegrationService_delete_integrations, none,
+                            "Delete the integrations with these ids."));
     cls.build();
 }
 

@@ -26,7 +26,7 @@ void build_zunt_core_authentication_token_repository_base_repository(ModuleScope
                          {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
                          BaseRepository_abstract,
                          "The stored token with that id, issued to that user of that client, or None.",
-                         steal_or_throw(PyNumber_Or(Token.ptr(), Py_None))})
+                         optional_of(Token)})
         .abstract_method({"create_token", {arg("self"), arg("token", Token)}, BaseRepository_abstract,
                           "Store a token row.", nb::none()})
         .abstract_method({"revoke_token",

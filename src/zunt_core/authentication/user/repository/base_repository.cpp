@@ -21,7 +21,7 @@ void build_zunt_core_authentication_user_repository_base_repository(ModuleScope&
 
     nb::object UUID = m.get("UUID");
     nb::object UserModel = m.get("UserModel");
-    nb::object optional_user = steal_or_throw(PyNumber_Or(UserModel.ptr(), Py_None));
+    nb::object optional_user = optional_of(UserModel);
     ClassBuilder cls(m, "BaseRepository", nb::make_tuple(m.get("ABC")), "User repository interface.");
     cls.abstract_method({"get_user", {arg("self"), arg("client_id", UUID), arg("user_id", UUID)},
                          BaseRepository_abstract, "The user with that id of that client, or None.", optional_user})

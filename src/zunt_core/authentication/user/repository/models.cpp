@@ -22,7 +22,7 @@ void build_zunt_core_authentication_user_repository_models(ModuleScope& m) {
 
     ClassBuilder user(m, "User", nb::make_tuple(BaseModel), "A user as shown to callers, without any secret.");
     user.attr("model_config", m.get("ConfigDict")(nb::arg("from_attributes") = true))
-        .annotate("id", steal_or_throw(PyNumber_Or(UUID.ptr(), Py_None)))
+        .annotate("id", optional_of(UUID))
         .attr("id", nb::none())
         .annotate("identifier", str)
         .annotate("secret_preview", str)

@@ -70,7 +70,7 @@ void build_zunt_core_authentication_user_service_get_user_service(ModuleScope& m
 
     nb::object str = builtin("str");
     nb::object UUID = m.get("UUID");
-    nb::object optional_user = steal_or_throw(PyNumber_Or(m.get("UserModel").ptr(), Py_None));
+    nb::object optional_user = optional_of(m.get("UserModel"));
     ClassBuilder cls(m, "GetUserService", "Finds users of the calling client.");
     cls.method({"__init__",
                 {arg("self"), arg("user_repository", m.get("BaseRepository")),
@@ -89,7 +89,7 @@ void build_zunt_core_authentication_user_service_get_user_service(ModuleScope& m
         .method({"get_user_complete", {arg("self"), arg("api_key", str), arg("user_id", UUID)},
                  GetUserService_get_user_complete,
                  "The user of the calling client with its integrations, or None when it has no such user.",
-                 steal_or_throw(PyNumber_Or(m.get("UserComplete").ptr(), Py_None))});
+                 optional_of(m.get("UserComplete"))});
     cls.build();
 }
 

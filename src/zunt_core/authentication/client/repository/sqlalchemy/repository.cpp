@@ -73,7 +73,7 @@ void build_zunt_core_authentication_client_repository_sqlalchemy_repository(Modu
                  SqlAlchemyClientRepository_create_client, "Create client.", ClientModel})
         .method({"get_client_by_id", {arg("self"), arg("client_id", m.get("UUID"))},
                  SqlAlchemyClientRepository_get_client_by_id, "Get client by id.",
-                 steal_or_throw(PyNumber_Or(ClientModel.ptr(), Py_None))});
+                 optional_of(ClientModel)});
     cls.build();
 }
 

@@ -53,9 +53,8 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_has_integration(Call& c) {
 // get_integration(self, client_id, user_id, connector, user_identifier)
 nb::object SqlAlchemyThirdPartyIntegrationRepository_get_integration(Call& c) {
     return with_context(session_scope_of(c), [&](nb::object session) {
-        nb::object row = base_query(c, session, c[3])
-                             .attr("filter")(rich_eq(column(c, "user_identifier"), c[4]))
-                             .attr("first")();
+        nb::object row =
+            base_query(c, session, c[3]).attr("filter")(rich_eq(column(c, "user_identifier"), c[4])).attr("first")();
         return record_or_none(c, row);
     });
 }
@@ -63,8 +62,9 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_get_integration(Call& c) {
 // get_selected_integration(self, client_id, user_id, connector)
 nb::object SqlAlchemyThirdPartyIntegrationRepository_get_selected_integration(Call& c) {
     return with_context(session_scope_of(c), [&](nb::object session) {
-        nb::object row =
-            base_query(c, session, c[3]).attr("filter")(rich_eq(column(c, "selected"), nb::bool_(true))).attr("first")();
+        nb::object row = base_query(c, session, c[3])
+                             .attr("filter")(rich_eq(column(c, "selected"), nb::bool_(true)))
+                             .attr("first")();
         return record_or_none(c, row);
     });
 }
@@ -95,7 +95,8 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_create_integration(Call& c)
             nb::arg("connector") = integration.attr("connector"),
             nb::arg("user_identifier") = integration.attr("user_identifier"),
             nb::arg("auth_string") = integration.attr("auth_string"),
-            nb::arg("auth_scopes") = integration.attr("auth_scopes"), nb::arg("selected") = integration.attr("selected"));
+            nb::arg("auth_scopes") = integration.attr("auth_scopes"),
+            nb::arg("selected") = integration.attr("selected"));
         session.attr("add")(row);
         session.attr("commit")();
         session.attr("refresh")(row);
@@ -180,49 +181,48 @@ void build_zunt_core_authentication_plugin_repository_sqlalchemy_repository(Modu
     nb::object UUID = m.get("UUID");
     nb::object str = builtin("str");
     nb::object Auth = m.get("ThirdPartyIntegrationAuth");
-    nb::object optional_auth = steal_or_throw(PyNumber_Or(Auth.ptr(), Py_None));
+    nb::object optional_auth = optional_of(Auth);
     nb::object auth_list = subscript(builtin("list"), Auth);
     nb::object none = nb::none();
-    auto op = [&](const char* name, std::vector<Param> params, Impl impl, nb::handle returns, const char* doc) {
-        params.insert(params.begin(), arg("self"));
-        return FunctionDecl{name, std::move(params), impl, doc, nb::borrow(returns)};
-    };
     std::vector<Param> account{arg("client_id", UUID), arg("user_id", UUID), arg("connector", str)};
     std::vector<Param> account_with_identifier = account;
     account_with_identifier.push_back(arg("user_identifier", str));
 
     ClassBuilder cls(m, "SqlAlchemyThirdPartyIntegrationRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy third-party integration repository.");
-    cls.method({"__init__", {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-                SqlAlchemyThirdPartyIntegrationRepository_init, "Keep the data store's session registry."})
-        .method(op("has_integration", account, SqlAlchemyThirdPartyIntegrationRepository_has_integration,
-                   builtin("bool"), "Whether the user has an integration for the connector."))
-        .method(op("get_integration", account_with_identifier, SqlAlchemyThirdPartyIntegrationRepository_get_integration,
-                   optional_auth, "The integration of that account, or None."))
-        .method(op("get_selected_integration", account,
-                   SqlAlchemyThirdPartyIntegrationRepository_get_selected_integration, optional_auth,
-                   "The selected integration of the connector, or None."))
-        .method(op("get_latest_created_integration", account,
-                   SqlAlchemyThirdPartyIntegrationRepository_get_latest_created_integration, optional_auth,
-                   "The most recently created integration of the connector, or None."))
-        .method(op("get_integrations", {arg("client_id", UUID), arg("user_id", UUID)},
-                   SqlAlchemyThirdPartyIntegrationRepository_get_integrations, auth_list,
-                   "Every integration of the user."))
-        .method(op("create_integration", {arg("integration", Auth)},
-                   SqlAlchemyThirdPartyIntegrationRepository_create_integration, Auth,
-                   "Store a new integration and answer it as stored."))
-        .method(op("update_integration", {arg("integration", Auth)},
-                   SqlAlchemyThirdPartyIntegrationRepository_update_integration, optional_auth,
-                   "Change a stored integration; None when it does not exist."))
-        .method(op("delete_integration", account_with_identifier,
-                   SqlAlchemyThirdPartyIntegrationRepository_delete_integration, none,
-                   "Delete the integration of that account."))
-        .method(op("get_integrations_by_connector", {arg("connector", str)},
-                   SqlAlchemyThirdPartyIntegrationRepository_get_integrations_by_connector, auth_list,
-                   "Every integration of the connector, of every client and user."))
-        .method(op("delete_integrations", {arg("integration_ids", subscript(builtin("list"), UUID))},
-                   SqlAlchemyThirdPartyIntegrationRepository_delete_integrations, none,
-                   "Delete the integrations with these ids."))
+    cls.method({"__init__",
+                {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
+                SqlAlchemyThirdPartyIntegrationRepository_init,
+                "Keep the data store's session registry."})
+        .method(method_decl("has_integration", account, SqlAlchemyThirdPartyIntegrationRepository_has_integration,
+                            builtin("bool"), "Whether the user has an integration for the connector."))
+        .method(method_decl("get_integration", account_with_identifier,
+                            SqlAlchemyThirdPartyIntegrationRepository_get_integration, optional_auth,
+                            "The integration of that account, or None."))
+        .method(method_decl("get_selected_integration", account,
+                            SqlAlchemyThirdPartyIntegrationRepository_get_selected_integration, optional_auth,
+                            "The selected integration of the connector, or None."))
+        .method(method_decl("get_latest_created_integration", account,
+                            SqlAlchemyThirdPartyIntegrationRepository_get_latest_created_integration, optional_auth,
+                            "The most recently created integration of the connector, or None."))
+        .method(method_decl("get_integrations", {arg("client_id", UUID), arg("user_id", UUID)},
+                            SqlAlchemyThirdPartyIntegrationRepository_get_integrations, auth_list,
+                            "Every integration of the user."))
+        .method(method_decl("create_integration", {arg("integration", Auth)},
+                            SqlAlchemyThirdPartyIntegrationRepository_create_integration, Auth,
+                            "Store a new integration and answer it as stored."))
+        .method(method_decl("update_integration", {arg("integration", Auth)},
+                            SqlAlchemyThirdPartyIntegrationRepository_update_integration, optional_auth,
+                            "Change a stored integration; None when it does not exist."))
+        .method(method_decl("delete_integration", account_with_identifier,
+                            SqlAlchemyThirdPartyIntegrationRepository_delete_integration, none,
+                            "Delete the integration of that account."))
+        .method(method_decl("get_integrations_by_connector", {arg("connector", str)},
+                            SqlAlchemyThirdPartyIntegrationRepository_get_integrations_by_connector, auth_list,
+                            "Every integration of the connector, of every client and user."))
+        .method(method_decl("delete_integrations", {arg("integration_ids", subscript(builtin("list"), UUID))},
+                            SqlAlchemyThirdPartyIntegrationRepository_delete_integrations, none,
+                            "Delete the integrations with these ids."))
         .method({"_get_integration_base_query",
                  {arg("self"), arg("session", m.get("Session")), arg("client_id", UUID), arg("user_id", UUID),
                   arg_default("connector", subscript(m.get("Optional"), str), none)},

@@ -83,7 +83,7 @@ void build_zunt_core_authentication_token_repository_sqlalchemy_repository(Modul
         .method({"get_token", {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
                  SqlAlchemyTokenRepository_get_token,
                  "The stored token with that id, issued to that user of that client, or None.",
-                 steal_or_throw(PyNumber_Or(Token.ptr(), Py_None))})
+                 optional_of(Token)})
         .method({"create_token", {arg("self"), arg("token", Token)}, SqlAlchemyTokenRepository_create_token,
                  "Store a token row, not revoked.", nb::none()})
         .method({"revoke_token", {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},

@@ -68,7 +68,7 @@ void build_zunt_core_authentication_user_repository_sqlalchemy_repository(Module
 
     nb::object UUID = m.get("UUID");
     nb::object UserModel = m.get("UserModel");
-    nb::object optional_user = steal_or_throw(PyNumber_Or(UserModel.ptr(), Py_None));
+    nb::object optional_user = optional_of(UserModel);
     ClassBuilder cls(m, "SqlAlchemyUserRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy user repository.");
     cls.method({"__init__", {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
