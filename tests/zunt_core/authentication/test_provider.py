@@ -69,8 +69,8 @@ print(json.dumps({
     "order": Recorder.seen,
     "loaded": sorted(m for m in sys.modules if m == "zunt_core" or m.startswith("zunt_core.")),
     "star": star,
-    "names": [k for k in vars(service) if not k.startswith("__") and k not in ("Any", "set_services")],
-    "values": {k: repr(v) for k, v in vars(service).items() if not k.startswith("__") and k not in ("Any", "set_services")},
+    "names": [k for k in vars(service) if not k.startswith("__") and k not in ("Any", "Mapping", "set_services")],
+    "values": {k: repr(v) for k, v in vars(service).items() if not k.startswith("__") and k not in ("Any", "Mapping", "set_services")},
     "taken_early": repr(taken_early),
 }))
 """
