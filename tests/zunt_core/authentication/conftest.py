@@ -2,7 +2,8 @@
 run (`pg_server`, tests/conftest.py): a fresh database per test module,
 `new_database()` for tests that need more, and `catalog(url)` to read a
 database's schema from PostgreSQL's own catalog. Databases are dropped with
-every connection to them closed.
+every connection to them closed. `auth` is the component started by
+init_auth_services on the module's database, with its ten services.
 """
 
 import sys

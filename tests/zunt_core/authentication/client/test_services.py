@@ -1,4 +1,5 @@
 import logging
+import types
 import uuid
 
 import pytest
@@ -171,8 +172,7 @@ def test_a_client_gone_between_the_two_lookups_is_not_found(auth):
                 auth.sql("UPDATE clients SET is_active = false WHERE id = %s", (client_id,))
             return found
 
-    repository = DeactivatingAfterFirstLookup.__new__(DeactivatingAfterFirstLookup)
-    repository.db = auth.create_client_service.client_repository.db
+    repository = DeactivatingAfterFirstLookup(types.SimpleNamespace(db=auth.create_client_service.client_repository.db))
     with pytest.raises(InvalidClientException) as info:
         ClientAwareService(repository).get_client_by_api_key(client.api_key)
     assert str(info.value) == "Client not found." and DeactivatingAfterFirstLookup.lookups == 2
