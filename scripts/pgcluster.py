@@ -136,7 +136,11 @@ def restart(directory: str) -> None:
     """Restarts the server of `directory` on the same port, dropping every connection."""
     directory = os.path.abspath(directory)
     data = os.path.join(directory, "data")
-    _run(_as_server_user([os.path.join(_bin_dir(), "pg_ctl"), "-D", data, "-m", "fast", "-w", "restart"]),
+    # The server's output goes to its log, as at the start: left on pg_ctl's
+    # output, the server would hold the pipe that _run reads to its end.
+    log = os.path.join(directory, "server.log")
+    _run(_as_server_user([os.path.join(_bin_dir(), "pg_ctl"), "-D", data, "-l", log, "-m", "fast", "-w", "-t", "60",
+                          "restart"]),
          "restarting PostgreSQL")
 
 

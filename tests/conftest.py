@@ -155,5 +155,6 @@ def pg_server():
         yield PgServer(url, directory)
     finally:
         pgcluster.stop(directory)
+        shutil.rmtree(directory, ignore_errors=True)
 
 

@@ -45,11 +45,12 @@ EXPECTED_OUTPUT = {
     ),
     "examples/quickstart.py": "initialized welcome\nHello, Ada!\n{'profile': {'first_name': 'Ada'}}\n",
     "tests/typecheck/user_program.py": "ok\n",
+    "tests/typecheck/auth_program.py": "ok\n",
 }
 
 
 # Programs that start the authentication component get a database of their own.
-NEEDS_DATABASE = {"examples/main_job.py"}
+NEEDS_DATABASE = {"examples/main_job.py", "tests/typecheck/auth_program.py"}
 
 
 @pytest.mark.parametrize("program", PROGRAMS, ids=lambda p: str(p.relative_to(ROOT)))

@@ -60,16 +60,18 @@ nb::object SQLAlchemySQLDataStore_init(Call& c) {
 // committed together, unless the table exists.
 nb::object create_versioning_table(Call& c) {
     nb::handle engine = c[0];
+    nb::object sqlalchemy = c.global("sqlalchemy");
+    // On the engine: sees committed tables only. Looked at before any
+    // transaction is opened, so the start of a process on a current schema
+    // (every start but the first) costs no transaction and no migration
+    // context here.
+    if (truthy(sqlalchemy.attr("inspect")(engine).attr("has_table")(versions_table))) {
+        log(c, "debug", "Table 'database_versions' already exists");
+        return nb::none();
+    }
     with_context(engine.attr("begin")(), [&](nb::object connection) {
         nb::object context = c.global("MigrationContext").attr("configure")(connection);
         nb::object ops = c.global("Operations")(context);
-        nb::object sqlalchemy = c.global("sqlalchemy");
-        // On the engine: sees committed tables only.
-        nb::object inspector = sqlalchemy.attr("inspect")(engine);
-        if (truthy(inspector.attr("has_table")(versions_table))) {
-            log(c, "debug", "Table 'database_versions' already exists");
-            return;
-        }
         log(c, "debug", "Creating database_versions table");
         nb::object Column = sqlalchemy.attr("Column");
         nb::object Integer = sqlalchemy.attr("Integer");

@@ -16,8 +16,9 @@ constexpr const char* slot_names[] = {
     "revoke_token_service",    "third_party_integration_service",
 };
 
-// set_services(services_dict, initialized=True): each slot in order, at once;
-// a missing key stops there with the host's KeyError.
+// set_services(services_dict, initialized=True): each slot in order, at once,
+// from any map looked up by key; a missing key stops there with the host's
+// KeyError.
 nb::object set_services(Call& c) {
     nb::object globals = c.function().attr("__globals__");
     for (const char* name : slot_names) {
@@ -32,11 +33,12 @@ nb::object set_services(Call& c) {
 
 void build_zunt_core_authentication_service(ModuleScope& m) {
     m.doc("Authentication services, published by init_auth_services.");
+    m.from_import("collections.abc", {"Mapping"});
     m.from_import("typing", {"Any"});
     m.set("_initialized", nb::bool_(false));
     for (const char* name : slot_names) m.set(name, nb::none());
     m.def({"set_services",
-           {arg("services_dict", subscript(builtin("dict"), {builtin("str"), m.get("Any")})),
+           {arg("services_dict", subscript(m.get("Mapping"), {builtin("str"), m.get("Any")})),
             arg_default("initialized", builtin("bool"), nb::bool_(true))},
            set_services,
            "Publish the services of the map in the ten slots, then set the initialised flag.",

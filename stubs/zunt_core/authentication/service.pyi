@@ -1,5 +1,6 @@
 """Authentication services, published by init_auth_services."""
 
+from collections.abc import Mapping as Mapping
 from typing import Any as Any
 
 from zunt_core.authentication.client.service import ClientAwareService, CreateClientService, VerifyClientService
@@ -19,4 +20,4 @@ verify_token_service: VerifyTokenService | None
 revoke_token_service: RevokeTokenService | None
 third_party_integration_service: ThirdPartyIntegrationService | None
 
-def set_services(services_dict: dict[str, Any], initialized: bool = True) -> None: ...
+def set_services(services_dict: Mapping[str, Any], initialized: bool = True) -> None: ...

@@ -2,7 +2,8 @@
 run (`pg_server`, tests/conftest.py): a fresh database per test module,
 `new_database()` for tests that need more, and `catalog(url)` to read a
 database's schema from PostgreSQL's own catalog. Databases are dropped with
-every connection to them closed.
+every connection to them closed. `auth` is the component started by
+init_auth_services on the module's database, with its ten services.
 """
 
 import sys
@@ -180,3 +181,78 @@ def run_fresh():
         return json.loads(done.stdout)
 
     return run
+
+
+# ---------------------------------------------------------------------------
+# The authentication component started by init_auth_services on the module's
+# database, for the tests of the services. The settings are the process-wide
+# instance, made afresh for the module with a signing key that no text of the
+# library could hold by chance, and put back afterwards with the slots.
+
+SIGNING_KEY = "zunt-test-signing-key-7f3c9e1b-Qx8"
+SLOTS = (
+    "create_client_service", "client_aware_service", "verify_client_service", "create_user_service",
+    "get_user_service", "authenticate_user_service", "create_token_service", "verify_token_service",
+    "revoke_token_service", "third_party_integration_service",
+)
+
+
+class Component:
+    """The published services of one initialisation, the settings, and the database under them."""
+
+    def __init__(self, settings, url, services):
+        self.settings = settings
+        self.url = url
+        for name, service in services.items():
+            setattr(self, name, service)
+        self._made = 0
+
+    def sql(self, statement, params=None):
+        """Runs one statement on a connection of its own; the rows, when it answers any."""
+        u = make_url(self.url)
+        with psycopg.connect(host=u.host, port=u.port, user=u.username, password=u.password, dbname=u.database,
+                             autocommit=True) as conn:
+            cursor = conn.execute(statement, params)
+            return cursor.fetchall() if cursor.description else None
+
+    def unique(self, stem):
+        self._made += 1
+        return f"{stem}-{self._made}-{uuid.uuid4().hex[:6]}"
+
+    def new_client(self, name=None):
+        return self.create_client_service.create_client(name or self.unique("client"))
+
+    def new_user(self, client, identifier=None):
+        return self.create_user_service.create_user(client.api_key, identifier or self.unique("user"))
+
+    def login(self, client, user):
+        return self.authenticate_user_service.authenticate_user(client.api_key, user.identifier, user.secret)
+
+
+def start_component(url, **settings_args):
+    from zunt_core.authentication import AuthenticationDbSettings, init_auth_services
+    from zunt_core.authentication import service
+
+    AuthenticationDbSettings._instance = None
+    settings = AuthenticationDbSettings(
+        database_authentication_url=url, auth_secret_key=SIGNING_KEY, auth_algorithm="HS256",
+        auth_access_token_expire_minutes=43200, **settings_args)
+    init_auth_services(settings)
+    return Component(settings, url, {name: getattr(service, name) for name in SLOTS})
+
+
+@pytest.fixture(scope="module")
+def auth(database_url):
+    """The authentication component on the module's database."""
+    from zunt_core.authentication import AuthenticationDbSettings
+    from zunt_core.authentication import service
+    from zunt_core.authentication.database import DatabaseAdapter
+
+    saved = (AuthenticationDbSettings._instance, {name: getattr(service, name) for name in SLOTS + ("_initialized",)})
+    component = start_component(database_url)
+    engine = DatabaseAdapter.engine
+    yield component
+    engine.dispose()
+    AuthenticationDbSettings._instance = saved[0]
+    for name, value in saved[1].items():
+        setattr(service, name, value)

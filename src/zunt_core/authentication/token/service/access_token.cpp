@@ -56,6 +56,8 @@ bool chain_shows(nb::handle error, const std::string& key) {
     return false;
 }
 
+constexpr const char* unusable_key = "The access token could not be signed or checked with the configured key.";
+
 template <class Body>
 nb::object hiding_key(nb::handle key, Body&& body) {
     try {
@@ -63,10 +65,25 @@ nb::object hiding_key(nb::handle key, Body&& body) {
     } catch (nb::python_error& e) {
         if (!e.matches(PyExc_Exception)) throw;
         std::string key_text = PyUnicode_Check(key.ptr()) ? to_utf8(key) : std::string();
-        if (key_text.empty() || chain_shows(e.value(), key_text)) {
-            raise_fixed("The access token could not be signed or checked with the configured key.");
-        }
+        if (key_text.empty() || chain_shows(e.value(), key_text)) raise_fixed(unusable_key);
         throw;
+    }
+}
+
+// The configured key made ready for the configured algorithm by the JWT
+// library, before any token is signed or looked at. The key parsers' errors
+// can quote what they read of the key (a field of a malformed PEM body, say),
+// which no search for the key's text would find, so a key the library cannot
+// use always gives the one fixed error, without its chain. Signing and
+// checking then take the ready key, never its text: handed a text, the
+// library's decoding reads one that parses as JSON as keys of its own, so
+// tokens signed with the text would be checked against something else.
+nb::object prepared_key(nb::handle key, nb::handle algorithm) {
+    try {
+        return nb::module_::import_("jose.jwk").attr("construct")(key, algorithm);
+    } catch (nb::python_error& e) {
+        if (!e.matches(PyExc_Exception)) throw;
+        raise_fixed(unusable_key);
     }
 }
 
@@ -78,8 +95,9 @@ nb::object sign(const Call& c, nb::handle claims) {
     nb::object settings = settings_of(c);
     nb::object algorithm = checked_algorithm(settings);
     nb::object key = settings.attr("auth_secret_key");
+    nb::object prepared = prepared_key(key, algorithm);
     return hiding_key(key, [&] {
-        return c.global("jwt").attr("encode")(claims, key, nb::arg("algorithm") = algorithm);
+        return c.global("jwt").attr("encode")(claims, prepared, nb::arg("algorithm") = algorithm);
     });
 }
 
@@ -87,10 +105,11 @@ nb::object decode(const Call& c, nb::handle token) {
     nb::object settings = settings_of(c);
     nb::object algorithm = checked_algorithm(settings);
     nb::object key = settings.attr("auth_secret_key");
+    nb::object prepared = prepared_key(key, algorithm);
     nb::list accepted;
     accepted.append(algorithm);
     return hiding_key(key, [&] {
-        return c.global("jwt").attr("decode")(token, key, nb::arg("algorithms") = accepted);
+        return c.global("jwt").attr("decode")(token, prepared, nb::arg("algorithms") = accepted);
     });
 }
 

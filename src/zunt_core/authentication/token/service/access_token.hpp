@@ -4,9 +4,10 @@
 // The algorithm is always the configured one, checked first: "none" (in any
 // letter case) and names the JWT library cannot sign with are refused with a
 // fixed error, and a token is never decoded with a list of algorithms the
-// configuration did not name. Errors of the JWT library pass through as they
-// are, unless their text or chain would carry the signing key: those become
-// one fixed error without a cause.
+// configuration did not name. The key is made ready for that algorithm
+// first; a key the library cannot use gives one fixed error without a cause.
+// Errors of signing and checking pass through as they are, unless their text
+// or chain would carry the signing key: those become the same fixed error.
 #pragma once
 
 #include "runtime/function.hpp"
@@ -17,10 +18,10 @@ namespace zunt::access_token {
 
 namespace nb = nanobind;
 
-// jwt.encode(claims, settings.auth_secret_key, algorithm=settings.auth_algorithm)
+// jwt.encode(claims, jwk.construct(settings.auth_secret_key, algorithm), algorithm=settings.auth_algorithm)
 nb::object sign(const rt::Call& c, nb::handle claims);
 
-// jwt.decode(token, settings.auth_secret_key, algorithms=[settings.auth_algorithm])
+// jwt.decode(token, jwk.construct(settings.auth_secret_key, algorithm), algorithms=[settings.auth_algorithm])
 nb::object decode(const rt::Call& c, nb::handle token);
 
 // The "sub" and "jti" claims of decoded claims; JWTClaimsError
