@@ -7,6 +7,7 @@
 // code. Values placed in results are the caller's own objects, never copies.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/walk.hpp"
 #include "zunt/camel_case.hpp"
 #include "zunt/iso_datetime.hpp"
 #include "zunt_core/modules.hpp"
@@ -452,73 +453,148 @@ struct KeyCache {
     }
 };
 
-// No code of the caller's runs while an exact dict or list is converted (keys
-// go through the native scan or the host's re.sub and str.lower), so exact
-// containers are read in place: their shallow copy could not differ.
-nb::object convert_keys(KeyCache& keys, PyObject* data) {
-    if (PyDict_CheckExact(data)) {
-        RecursionGuard guard;
-        nb::object result = own(PyDict_New());
-        Py_ssize_t pos = 0;
-        PyObject* k;
-        PyObject* v;
-        while (PyDict_Next(data, &pos, &k, &v)) {
-            nb::object new_key = keys.convert(k);
-            if (PyDict_Check(v) || PyList_Check(v)) {
-                nb::object value = nb::borrow(v);  // held: a subclass's copy() is the caller's code
-                nb::object new_value = convert_keys(keys, value.ptr());
-                set_item(result.ptr(), new_key.ptr(), new_value.ptr());
-            } else {
-                set_item(result.ptr(), new_key.ptr(), v);
-            }
-        }
-        return result;
-    }
-    if (PyList_CheckExact(data)) {
-        RecursionGuard guard;
-        const Py_ssize_t n = PyList_Size(data);
-        nb::object result = own(PyList_New(n));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject* item = PyList_GetItem(data, i);
-            PyObject* converted;
-            if (PyDict_Check(item) || PyList_Check(item)) {
-                nb::object held = nb::borrow(item);
-                converted = convert_keys(keys, held.ptr()).release().ptr();
-            } else {
-                converted = Py_NewRef(item);
-            }
-            PyList_SetItem(result.ptr(), i, converted);
-        }
-        return result;
-    }
-    if (PyDict_Check(data)) {
-        RecursionGuard guard;
-        nb::object copy = shallow_copy(data);
-        nb::object result = own(PyDict_New());
-        for_each_item(copy.ptr(), [&](PyObject* key, PyObject* value) {
-            nb::object new_key = keys.convert(key);
-            nb::object new_value = convert_keys(keys, value);
-            set_item(result.ptr(), new_key.ptr(), new_value.ptr());
-        });
-        return result;
-    }
-    if (PyList_Check(data)) {
-        RecursionGuard guard;
-        nb::object copy = shallow_copy(data);
-        nb::object result = own(PyList_New(0));
-        for_each(copy.ptr(), [&](PyObject* item) {
-            list_append(result.ptr(), convert_keys(keys, item).ptr());
-            return true;
-        });
-        return result;
-    }
-    return nb::borrow(data);
-}
+// convert_keys_to_snake_case(data), as the host runs
+//
+//     if isinstance(data, dict):
+//         return {camel_to_snake_case(k): convert_keys_to_snake_case(v) for k, v in data.copy().items()}
+//     if isinstance(data, list):
+//         return [convert_keys_to_snake_case(item) for item in data.copy()]
+//     return data
+//
+// on an explicit stack. Each level walks the shallow copy of its dict or list.
+// An exact dict or list is walked in place instead, for as long as none of
+// the caller's code has run since the level began: until then it cannot
+// differ from its copy. Before any such code runs (a subclass's copy() and
+// what its result does when walked, the host's re for a key that is not an
+// exact str), every level still in place takes its copy.
+class ConvertWalk {
+public:
+    explicit ConvertWalk(Call& call) : keys_{call, {}} {}
 
-nb::object json_convert_keys_to_snake_case(Call& c) {
-    KeyCache keys{c, {}};
-    return convert_keys(keys, c[0].ptr());
-}
+    nb::object run(nb::handle data) {
+        if (!PyDict_Check(data.ptr()) && !PyList_Check(data.ptr())) return nb::borrow(data);
+        push(nb::borrow(data));
+        PyObject* key;
+        PyObject* item;
+        nb::object held_key, held_item;  // across the caller's code
+        for (;;) {
+            Frame* top = &stack_.back();
+            bool deeper = false;
+            if (top->is_dict) {
+                for (;;) {
+                    if (!top->entries.in_place()) before_callers_code();  // items() of a copy() result
+                    if (!top->entries.next(key, item)) break;
+                    // The key first, as the comprehension does. Only the
+                    // host's re, for a key that is not an exact str, can run
+                    // code of the caller's here.
+                    if (!PyUnicode_CheckExact(key)) {
+                        held_key = nb::borrow(key);
+                        held_item = nb::borrow(item);
+                        before_callers_code();
+                    }
+                    nb::object new_key = keys_.convert(key);
+                    if (PyDict_Check(item) || PyList_Check(item)) {
+                        top->key = std::move(new_key);
+                        deeper = true;
+                        break;
+                    }
+                    set_item(top->result.ptr(), new_key.ptr(), item);
+                }
+            } else {
+                for (;;) {
+                    if (!top->items.in_place()) before_callers_code();  // iter() of a copy() result
+                    if (!top->items.next(item)) break;
+                    if (PyDict_Check(item) || PyList_Check(item)) {
+                        deeper = true;
+                        break;
+                    }
+                    list_append(top->result.ptr(), item);
+                }
+            }
+            if (deeper) {
+                push(nb::borrow(item));
+                continue;
+            }
+            nb::object done = finish();
+            if (stack_.empty()) return done;
+            top = &stack_.back();
+            if (top->is_dict) {
+                set_item(top->result.ptr(), top->key.ptr(), done.ptr());
+            } else {
+                list_append(top->result.ptr(), done.ptr());
+            }
+        }
+    }
+
+private:
+    struct Frame {
+        bool is_dict = false;
+        // True while the level walks its exact dict or list in place of the
+        // copy the host would walk.
+        bool in_place = false;
+        ItemsCursor entries;  // a dict's copy
+        SeqCursor items;      // a list's copy
+        nb::object result;
+        nb::object key;       // the converted key of the value being converted
+    };
+
+    // A new level for a dict or list.
+    void push(nb::object data) {
+        PyObject* d = data.ptr();
+        depth_.enter();
+        Frame& frame = stack_.emplace_back();
+        if (PyDict_Check(d)) {
+            frame.is_dict = true;
+            if (PyDict_CheckExact(d)) {
+                frame.entries = ItemsCursor(data);
+                frame.in_place = true;
+            } else {
+                before_callers_code();
+                frame.entries = ItemsCursor(call_method(d, "copy"));
+            }
+            frame.result = own(PyDict_New());
+        } else {
+            if (PyList_CheckExact(d)) {
+                frame.items = SeqCursor(data);
+                frame.in_place = true;
+            } else {
+                before_callers_code();
+                frame.items = SeqCursor(call_method(d, "copy"));
+            }
+            frame.result = own(PyList_New(0));
+        }
+    }
+
+    nb::object finish() {
+        nb::object result = std::move(stack_.back().result);
+        stack_.pop_back();
+        depth_.leave();
+        if (in_place_from_ > stack_.size()) in_place_from_ = stack_.size();
+        return result;
+    }
+
+    // Every level that walks its dict or list in place takes its copy now.
+    void before_callers_code() {
+        for (std::size_t i = in_place_from_; i < stack_.size(); ++i) {
+            Frame& frame = stack_[i];
+            if (!frame.in_place) continue;
+            if (frame.is_dict) {
+                frame.entries.detach();
+            } else {
+                frame.items.detach();
+            }
+            frame.in_place = false;
+        }
+        in_place_from_ = stack_.size();
+    }
+
+    KeyCache keys_;
+    DepthBudget depth_;
+    std::vector<Frame> stack_;
+    std::size_t in_place_from_ = 0;  // levels below this one have their copy
+};
+
+nb::object json_convert_keys_to_snake_case(Call& c) { return ConvertWalk(c).run(c[0]); }
 
 // ---------------------------------------------------------------------------
 // merge_dicts

@@ -1,10 +1,8 @@
-import importlib.util
 import inspect
 import re
 import subprocess
 import sys
 from datetime import date, datetime, timedelta, timezone, tzinfo
-from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -13,18 +11,7 @@ from pydantic import BaseModel
 
 from zunt_core.helpers import json as J
 
-
-def load_reference():
-    """The straightforward pure-Python helpers that the benchmark times
-    against, used here as the reference of the host's own behaviour."""
-    path = Path(__file__).resolve().parents[3] / "bench" / "json_baseline.py"
-    spec = importlib.util.spec_from_file_location("json_reference", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-reference = load_reference()
+from json_reference import both, reference
 
 
 class Obj:
@@ -309,6 +296,74 @@ def test_convert_keys_to_snake_case():
     assert list(J.convert_keys_to_snake_case({"aB": 1, "a_b": 2, "c": 3}).items()) == [("a_b", 2), ("c", 3)]
     with pytest.raises(TypeError, match="expected string or bytes-like object, got 'int'"):
         J.convert_keys_to_snake_case({1: 2})
+
+
+class CopyHook(dict):
+    """A dict whose copy() runs the test's hook first."""
+
+    def __init__(self, hook, *args, **kw):
+        super().__init__(*args, **kw)
+        self.hook = hook
+
+    def copy(self):
+        self.hook()
+        return dict(self)
+
+
+def shortened_outer_list():
+    outer = [None, 2]
+    outer[0] = CopyHook(outer.clear, aB=1)
+    return (outer,)
+
+
+def changed_outer_dict():
+    def hook():
+        tree.pop("zZ", None)
+        tree["nEw"] = 5
+
+    tree = {"aB": CopyHook(hook, cD=1), "zZ": 2}
+    return (tree,)
+
+
+def changed_levels_above():
+    inner, side = [None, 1, 2], {"kK": 1, "mM": [3]}
+    outer = [inner, side, 4]
+
+    def hook():
+        inner.clear()
+        outer.pop()
+        side.clear()
+        side["nN"] = 0
+
+    inner[0] = {"aA": [CopyHook(hook, bB=1)]}
+    return (outer,)
+
+
+def shared_copy_result():
+    # A subclass's copy() that hands out a list other code keeps changing:
+    # that list is walked as it is, live.
+    shared = []
+
+    class SharesCopy(list):
+        def copy(self):
+            return shared
+
+    shared.extend([CopyHook(lambda: shared.append("late"), xY=1), 1])
+    return (SharesCopy([0]),)
+
+
+@pytest.mark.parametrize("make, expected", [
+    (shortened_outer_list, [{"a_b": 1}, 2]),
+    (changed_outer_dict, {"a_b": {"c_d": 1}, "z_z": 2}),
+    (changed_levels_above, [[{"a_a": [{"b_b": 1}]}, 1, 2], {"n_n": 0}, 4]),
+    (shared_copy_result, [{"x_y": 1}, 1, "late"]),
+])
+def test_convert_keys_walks_each_level_as_it_was_when_copied(make, expected):
+    # Each level is walked as the shallow copy the host takes of it, even
+    # when a subclass's copy() (the caller's code) changes the levels above.
+    ours, args, host, host_args = both("convert_keys_to_snake_case", make)
+    assert ours == host == ("ok", expected)
+    assert repr(args) == repr(host_args)
 
 
 # --- camel_to_snake_case -----------------------------------------------------
