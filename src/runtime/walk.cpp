@@ -32,14 +32,10 @@ SeqCursor::SeqCursor(nb::handle seq) {
     }
 }
 
-bool SeqCursor::next(PyObject*& item) {
+bool SeqCursor::next_other(PyObject*& item) {
     switch (kind_) {
     case Kind::list:
-        // Checked access: the list may have changed since the last step.
-        if (index_ >= PyList_Size(seq_.ptr())) return false;
-        item = PyList_GetItem(seq_.ptr(), index_++);
-        if (item == nullptr) throw_current();
-        return true;
+        return next(item);
     case Kind::tuple:
         if (index_ >= PyTuple_Size(seq_.ptr())) return false;
         item = PyTuple_GetItem(seq_.ptr(), index_++);
@@ -79,34 +75,28 @@ ItemsCursor::ItemsCursor(nb::handle mapping) {
     generic_ = own(PyObject_GetIter(items.ptr()));
 }
 
-bool ItemsCursor::next(PyObject*& key, PyObject*& value) {
-    if (generic_.ptr() != nullptr) {
-        PyObject* item = PyIter_Next(generic_.ptr());
-        if (item == nullptr) {
-            held_key_.reset();
-            held_value_.reset();
-            if (PyErr_Occurred()) throw_current();
-            return false;
-        }
-        auto pair = unpack_pair(nb::steal(item));
-        held_key_ = std::move(pair.first);
-        held_value_ = std::move(pair.second);
-        key = held_key_.ptr();
-        value = held_value_.ptr();
-        return true;
+bool ItemsCursor::next_generic(PyObject*& key, PyObject*& value) {
+    PyObject* item = PyIter_Next(generic_.ptr());
+    if (item == nullptr) {
+        held_key_.reset();
+        held_value_.reset();
+        if (PyErr_Occurred()) throw_current();
+        return false;
     }
-    PyObject* d = dict_.ptr();
-    if (PyDict_Size(d) != used_) {
-        used_ = -1;
-        raise(PyExc_RuntimeError, "dictionary changed size during iteration");
-    }
-    // PyDict_Next goes on from the same position in the dict's current
-    // entries, as the host's iterator does, and checks its bounds.
-    if (!PyDict_Next(d, &pos_, &key, &value)) return false;
-    if (left_ == 0) raise(PyExc_RuntimeError, "dictionary keys changed during iteration");
-    --left_;
+    auto pair = unpack_pair(nb::steal(item));
+    held_key_ = std::move(pair.first);
+    held_value_ = std::move(pair.second);
+    key = held_key_.ptr();
+    value = held_value_.ptr();
     return true;
 }
+
+void ItemsCursor::raise_changed_size() {
+    used_ = -1;
+    raise(PyExc_RuntimeError, "dictionary changed size during iteration");
+}
+
+void ItemsCursor::raise_keys_changed() { raise(PyExc_RuntimeError, "dictionary keys changed during iteration"); }
 
 void ItemsCursor::detach() {
     nb::object copy = own(PyDict_Copy(dict_.ptr()));

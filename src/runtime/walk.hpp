@@ -55,7 +55,16 @@ public:
 
     // The next item (borrowed, see above), or false at the end; an error of
     // next() is thrown.
-    bool next(PyObject*& item);
+    bool next(PyObject*& item) {
+        if (kind_ == Kind::list) {
+            // Checked access: the list may have changed since the last step.
+            if (index_ >= PyList_Size(seq_.ptr())) return false;
+            item = PyList_GetItem(seq_.ptr(), index_++);
+            if (item == nullptr) throw_current();
+            return true;
+        }
+        return next_other(item);
+    }
 
     // True when the cursor walks an exact list or tuple in place.
     bool in_place() const { return kind_ != Kind::iter; }
@@ -64,6 +73,8 @@ public:
     void detach();
 
 private:
+    bool next_other(PyObject*& item);
+
     enum class Kind : std::uint8_t { list, tuple, iter };
     nb::object seq_;  // the list or tuple, or the iterator
     nb::object held_;  // the last item an iterator gave
@@ -82,7 +93,17 @@ public:
     explicit ItemsCursor(nb::handle mapping);
 
     // The next key and value (borrowed, see above), or false at the end.
-    bool next(PyObject*& key, PyObject*& value);
+    bool next(PyObject*& key, PyObject*& value) {
+        if (generic_.ptr() != nullptr) return next_generic(key, value);
+        PyObject* d = dict_.ptr();
+        if (PyDict_Size(d) != used_) raise_changed_size();
+        // PyDict_Next goes on from the same position in the dict's current
+        // entries, as the host's iterator does, and checks its bounds.
+        if (!PyDict_Next(d, &pos_, &key, &value)) return false;
+        if (left_ == 0) raise_keys_changed();
+        --left_;
+        return true;
+    }
 
     bool in_place() const { return generic_.ptr() == nullptr && dict_.ptr() != nullptr; }
     // From now on, walk a shallow copy of the dict taken now, from the same
@@ -90,6 +111,10 @@ public:
     void detach();
 
 private:
+    bool next_generic(PyObject*& key, PyObject*& value);
+    [[noreturn]] void raise_changed_size();
+    [[noreturn]] static void raise_keys_changed();
+
     nb::object dict_;     // the exact dict walked in place
     nb::object generic_;  // or the iterator over mapping.items()
     nb::object held_key_, held_value_;  // the last pair the iterator gave

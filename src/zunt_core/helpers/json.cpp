@@ -33,15 +33,7 @@ static_assert(sizeof(wchar_t) == sizeof(char32_t), "code points are read as wcha
 nb::object own(PyObject* obj) { return steal_or_throw(obj); }
 
 // `container[key]`
-nb::object get_item(PyObject* container, PyObject* key) {
-    if (PyDict_CheckExact(container)) {
-        PyObject* value = PyDict_GetItemWithError(container, key);  // borrowed
-        if (value != nullptr) return nb::borrow(value);
-        if (PyErr_Occurred()) throw_current();
-        // Missing: let the host raise its KeyError.
-    }
-    return own(PyObject_GetItem(container, key));
-}
+nb::object get_item(PyObject* container, PyObject* key) { return own(PyObject_GetItem(container, key)); }
 
 // `container[key] = value`
 void set_item(PyObject* container, PyObject* key, PyObject* value) {
@@ -61,11 +53,12 @@ nb::object call_method(PyObject* obj, nb::handle name) {
 
 nb::object call_method(PyObject* obj, const char* name) { return call_method(obj, nb::str(name)); }
 
-nb::object call_method(PyObject* obj, const char* name, PyObject* arg) {
-    nb::str method(name);
+nb::object call_method(PyObject* obj, nb::handle name, PyObject* arg) {
     PyObject* args[2] = {obj, arg};
-    return own(PyObject_VectorcallMethod(method.ptr(), args, 2, nullptr));
+    return own(PyObject_VectorcallMethod(name.ptr(), args, 2, nullptr));
 }
+
+nb::object call_method(PyObject* obj, const char* name, PyObject* arg) { return call_method(obj, nb::str(name), arg); }
 
 std::string type_name(PyObject* obj) {
     nb::object name = own(PyType_GetName(Py_TYPE(obj)));
@@ -170,26 +163,14 @@ nb::object shallow_copy(PyObject* obj) {
     return call_method(obj, "copy");
 }
 
-// `current[part]` after `if part not in current: current[part] = {}`. An
-// exact dict searched for an exact str answers both with one lookup. The only
-// code of the caller's that a lookup can run is the __eq__ of a stored key
-// whose hash collides with `part`; one lookup instead of two differs from the
-// host only for a key whose equality changes from one call to the next, which
-// no dict can hold consistently anyway.
-nb::object step_into(PyObject* current, PyObject* part) {
-    if (PyDict_CheckExact(current) && PyUnicode_CheckExact(part)) {
-        PyObject* found = PyDict_GetItemWithError(current, part);  // borrowed
-        if (found != nullptr) return nb::borrow(found);
-        if (PyErr_Occurred()) throw_current();
+// `current` after `if key not in target: target[key] = {}` and
+// `target = target[key]`.
+nb::object step_into(PyObject* target, PyObject* key) {
+    if (!contains(target, key)) {
         nb::object level = own(PyDict_New());
-        set_item(current, part, level.ptr());
-        return level;
+        set_item(target, key, level.ptr());
     }
-    if (!contains(current, part)) {
-        nb::object level = own(PyDict_New());
-        set_item(current, part, level.ptr());
-    }
-    return get_item(current, part);
+    return get_item(target, key);
 }
 
 // ---------------------------------------------------------------------------
@@ -221,184 +202,344 @@ bool has_value(PyObject* obj, PyObject* key) {
     return read_attr(obj, key).has_value();
 }
 
-// has_value(obj, key) and then, when present, get_value(obj, key). An exact
-// dict answers both with one lookup; anything else is read twice, as the
-// two calls would.
-std::optional<nb::object> lookup(PyObject* obj, PyObject* key) {
-    if (PyDict_CheckExact(obj)) {
-        PyObject* value = PyDict_GetItemWithError(obj, key);  // borrowed
-        if (value != nullptr) return nb::borrow(value);
-        if (PyErr_Occurred()) throw_current();
-        return std::nullopt;
-    }
-    if (!has_value(obj, key)) return std::nullopt;
-    return get_value(obj, key);
-}
-
 nb::object json_get_value(Call& c) { return get_value(c[0].ptr(), c[1].ptr()); }
 
 nb::object json_has_value(Call& c) { return nb::bool_(has_value(c[0].ptr(), c[1].ptr())); }
 
 // ---------------------------------------------------------------------------
 // filter_json
+//
+// The host's reading of `fields` is followed step by step: the bases are
+// worked out afresh for every record, and each base's bare and related
+// fields when its turn comes, so code of the caller's that changes `fields`
+// on the way (a property read from a record) changes what later bases and
+// records keep, as it would in Python. While `fields` is an exact list or
+// tuple of exact str, working these out runs nothing of the caller's and
+// depends only on which str objects it holds: the plan made from them is
+// reused for as long as `fields` holds the very same objects, checked before
+// each use.
+
+// A related field: the whole path, and, for an exact str, its segments after
+// the first (splitting an exact str runs nothing of the caller's, so it is
+// done once).
+struct Related {
+    nb::object field;
+    bool split = false;
+    std::vector<nb::object> segments;
+};
 
 struct BaseField {
     nb::object name;
     bool bare = false;
-    // The segments after the base name of each related field, in order.
-    std::vector<std::vector<nb::object>> related;
+    std::vector<Related> related;
+};
+
+struct FieldPlan {
+    std::vector<nb::object> fields;  // the str objects it was made from, held
+    nb::object tuple;                // or the tuple of them
+    std::vector<BaseField> bases;
 };
 
 struct FilterContext {
     PyObject* fields;
-    nb::object dot = nb::str(".");
-    nb::object dict_name = nb::str("__dict__");
-    // Built once for a list or tuple of fields; anything else (an iterator,
-    // say) is read afresh at every level, as the host would.
-    bool reusable = false;
-    std::optional<std::vector<BaseField>> plan;
+    nb::str dot{"."};
+    nb::str dict_name{"__dict__"};
+    nb::str split_name{"split"};
+    nb::str startswith_name{"startswith"};
+    std::optional<FieldPlan> plan;
 };
+
+// An exact list or tuple of exact str.
+bool plain_fields(PyObject* fields) {
+    const bool list = PyList_CheckExact(fields);
+    if (!list && !PyTuple_CheckExact(fields)) return false;
+    const Py_ssize_t n = list ? PyList_Size(fields) : PyTuple_Size(fields);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* f = list ? PyList_GetItem(fields, i) : PyTuple_GetItem(fields, i);
+        if (!PyUnicode_CheckExact(f)) return false;
+    }
+    return true;
+}
+
+// True while `fields` holds exactly the objects the plan was made from.
+bool plan_holds(const FilterContext& ctx) {
+    if (!ctx.plan) return false;
+    PyObject* fields = ctx.fields;
+    const std::vector<nb::object>& made_from = ctx.plan->fields;
+    const Py_ssize_t n = static_cast<Py_ssize_t>(made_from.size());
+    if (PyList_CheckExact(fields)) {
+        if (PyList_Size(fields) != n) return false;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (PyList_GetItem(fields, i) != made_from[static_cast<std::size_t>(i)].ptr()) return false;
+        }
+        return true;
+    }
+    // A tuple cannot change: the plan holds for the same tuple.
+    return PyTuple_CheckExact(fields) && ctx.plan->tuple.ptr() == fields;
+}
 
 // field.split(".")
 nb::object split_path(FilterContext& ctx, PyObject* field) {
     if (PyUnicode_CheckExact(field)) return own(PyUnicode_Split(field, ctx.dot.ptr(), -1));
-    return call_method(field, "split", ctx.dot.ptr());
+    return call_method(field, ctx.split_name, ctx.dot.ptr());
 }
 
-std::vector<BaseField> build_plan(FilterContext& ctx) {
-    PyObject* fields = ctx.fields;
-    std::vector<BaseField> bases;
-    nb::object seen = own(PyDict_New());
-    for_each(fields, [&](PyObject* field) {
-        nb::object parts = split_path(ctx, field);
-        nb::object first = PyList_CheckExact(parts.ptr()) && PyList_Size(parts.ptr()) > 0
-                               ? nb::borrow(PyList_GetItem(parts.ptr(), 0))
-                               : own(PySequence_GetItem(parts.ptr(), 0));
-        int known = PyDict_Contains(seen.ptr(), first.ptr());
-        if (known < 0) throw_current();
-        if (!known) {
-            set_item(seen.ptr(), first.ptr(), Py_None);
-            bases.push_back(BaseField{first});
-        }
-        return true;
-    });
-    for (BaseField& base : bases) {
-        base.bare = contains(fields, base.name.ptr());
-        if (base.bare) continue;
-        nb::object prefix = PyUnicode_CheckExact(base.name.ptr())
-                                ? own(PyUnicode_Concat(base.name.ptr(), ctx.dot.ptr()))
-                                : own(PyNumber_Add(base.name.ptr(), ctx.dot.ptr()));
-        for_each(fields, [&](PyObject* field) {
-            bool related;
-            if (PyUnicode_CheckExact(field) && PyUnicode_CheckExact(prefix.ptr())) {
-                Py_ssize_t r = PyUnicode_Tailmatch(field, prefix.ptr(), 0, PY_SSIZE_T_MAX, -1);
-                if (r < 0) throw_current();
-                related = r != 0;
-            } else {
-                related = truthy(call_method(field, "startswith", prefix.ptr()).ptr());
-            }
-            if (!related) return true;
-            nb::object parts = split_path(ctx, field);
-            std::vector<nb::object> segments;
-            if (PyList_CheckExact(parts.ptr())) {
-                const Py_ssize_t n = PyList_Size(parts.ptr());
-                for (Py_ssize_t i = 1; i < n; ++i) segments.push_back(nb::borrow(PyList_GetItem(parts.ptr(), i)));
-            } else {
-                nb::object tail = own(PySequence_GetSlice(parts.ptr(), 1, PY_SSIZE_T_MAX));
-                for_each(tail.ptr(), [&](PyObject* s) {
-                    segments.push_back(nb::borrow(s));
-                    return true;
-                });
-            }
-            base.related.push_back(std::move(segments));
-            return true;
-        });
+Related make_related(FilterContext& ctx, nb::object field) {
+    Related related{std::move(field)};
+    if (PyUnicode_CheckExact(related.field.ptr())) {
+        nb::object parts = split_path(ctx, related.field.ptr());
+        const Py_ssize_t n = PyList_Size(parts.ptr());
+        for (Py_ssize_t i = 1; i < n; ++i) related.segments.push_back(nb::borrow(PyList_GetItem(parts.ptr(), i)));
+        related.split = true;
     }
+    return related;
+}
+
+// bases = {}; for field in fields: bases[field.split(".")[0]] = None
+std::vector<BaseField> find_bases(FilterContext& ctx) {
+    nb::object seen = own(PyDict_New());
+    SeqCursor fields(ctx.fields);
+    PyObject* field;
+    while (fields.next(field)) {
+        nb::object held = nb::borrow(field);
+        nb::object parts = split_path(ctx, field);
+        nb::object first;
+        if (PyList_CheckExact(parts.ptr()) && PyList_Size(parts.ptr()) > 0) {
+            first = nb::borrow(PyList_GetItem(parts.ptr(), 0));
+        } else {
+            nb::object zero = own(PyLong_FromLong(0));
+            first = own(PyObject_GetItem(parts.ptr(), zero.ptr()));
+        }
+        set_item(seen.ptr(), first.ptr(), Py_None);
+    }
+    std::vector<BaseField> bases;
+    Py_ssize_t pos = 0;
+    PyObject* name;
+    PyObject* unused;
+    while (PyDict_Next(seen.ptr(), &pos, &name, &unused)) bases.push_back(BaseField{nb::borrow(name)});
     return bases;
 }
 
-// A new dict holding, for each related field, the leaf it names in `source`,
-// under the same chain of keys.
-nb::object build_record(PyObject* source, const BaseField& base) {
-    nb::object record = own(PyDict_New());
-    for (const std::vector<nb::object>& segments : base.related) {
-        if (segments.empty()) continue;
-        const std::size_t last = segments.size() - 1;
-        nb::object current = nb::borrow(source);
-        bool found = true;
-        for (std::size_t i = 0; i < last; ++i) {
-            std::optional<nb::object> next = lookup(current.ptr(), segments[i].ptr());
-            if (!next) {
-                found = false;
-                break;
-            }
-            current = std::move(*next);
+// base in fields
+bool is_bare(FilterContext& ctx, PyObject* base) { return check_test(PySequence_Contains(ctx.fields, base)); }
+
+// [f for f in fields if f.startswith(base + ".")]
+std::vector<Related> find_related(FilterContext& ctx, PyObject* base) {
+    std::vector<Related> related;
+    SeqCursor fields(ctx.fields);
+    PyObject* field;
+    while (fields.next(field)) {
+        nb::object held = nb::borrow(field);
+        bool match;
+        if (PyUnicode_CheckExact(field) && PyUnicode_CheckExact(base)) {
+            nb::object prefix = own(PyUnicode_Concat(base, ctx.dot.ptr()));
+            Py_ssize_t r = PyUnicode_Tailmatch(field, prefix.ptr(), 0, PY_SSIZE_T_MAX, -1);
+            if (r < 0) throw_current();
+            match = r != 0;
+        } else {
+            nb::object startswith = own(PyObject_GetAttr(field, ctx.startswith_name.ptr()));
+            nb::object prefix = own(PyNumber_Add(base, ctx.dot.ptr()));
+            match = truthy(own(call_one(startswith.ptr(), prefix.ptr())));
         }
-        if (!found || !has_value(current.ptr(), segments[last].ptr())) continue;
-        nb::object target = record;
-        for (std::size_t i = 0; i < last; ++i) target = step_into(target.ptr(), segments[i].ptr());
-        nb::object leaf = get_value(current.ptr(), segments[last].ptr());
-        set_item(target.ptr(), segments[last].ptr(), leaf.ptr());
+        if (match) related.push_back(make_related(ctx, std::move(held)));
+    }
+    return related;
+}
+
+void make_plan(FilterContext& ctx) {
+    FieldPlan plan;
+    PyObject* fields = ctx.fields;
+    const bool list = PyList_CheckExact(fields);
+    const Py_ssize_t n = list ? PyList_Size(fields) : PyTuple_Size(fields);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        plan.fields.push_back(nb::borrow(list ? PyList_GetItem(fields, i) : PyTuple_GetItem(fields, i)));
+    }
+    if (!list) plan.tuple = nb::borrow(fields);
+    plan.bases = find_bases(ctx);
+    for (BaseField& base : plan.bases) {
+        base.bare = is_bare(ctx, base.name.ptr());
+        if (!base.bare) base.related = find_related(ctx, base.name.ptr());
+    }
+    ctx.plan = std::move(plan);
+}
+
+// One related field of _record(source, related), for a field whose segments
+// are known:
+//
+//     current = source
+//     for key in keys[:-1]:
+//         if not has_value(current, key): return
+//         current = get_value(current, key)
+//     if has_value(current, keys[-1]):
+//         target = record
+//         for key in keys[:-1]:
+//             if key not in target: target[key] = {}
+//             target = target[key]
+//         target[keys[-1]] = get_value(current, keys[-1])
+void place_leaf(PyObject* record, PyObject* source, const std::vector<nb::object>& keys) {
+    // A related field always holds a "." after its base; only a base made
+    // by a str subclass's own split() or __add__ can relate a field without.
+    if (keys.empty()) raise(PyExc_IndexError, "list index out of range");
+    const std::size_t last = keys.size() - 1;
+    nb::object current = nb::borrow(source);
+    for (std::size_t i = 0; i < last; ++i) {
+        if (!has_value(current.ptr(), keys[i].ptr())) return;
+        current = get_value(current.ptr(), keys[i].ptr());
+    }
+    if (!has_value(current.ptr(), keys[last].ptr())) return;
+    nb::object target = nb::borrow(record);
+    for (std::size_t i = 0; i < last; ++i) target = step_into(target.ptr(), keys[i].ptr());
+    nb::object leaf = get_value(current.ptr(), keys[last].ptr());
+    set_item(target.ptr(), keys[last].ptr(), leaf.ptr());
+}
+
+// The same for any other field, every step through the host's protocols:
+// keys = field.split(".")[1:], and keys[:-1] and keys[-1] read where the
+// Python reads them.
+void place_leaf_generic(FilterContext& ctx, PyObject* record, PyObject* source, PyObject* field) {
+    nb::object one = own(PyLong_FromLong(1));
+    nb::object minus_one = own(PyLong_FromLong(-1));
+    nb::object tail = own(PySlice_New(one.ptr(), Py_None, Py_None));
+    nb::object head = own(PySlice_New(Py_None, minus_one.ptr(), Py_None));
+    nb::object keys = own(PyObject_GetItem(split_path(ctx, field).ptr(), tail.ptr()));
+
+    nb::object current = nb::borrow(source);
+    {
+        SeqCursor walk(own(PyObject_GetItem(keys.ptr(), head.ptr())));
+        PyObject* key;
+        while (walk.next(key)) {
+            nb::object held = nb::borrow(key);
+            if (!has_value(current.ptr(), key)) return;
+            current = get_value(current.ptr(), key);
+        }
+    }
+    if (!has_value(current.ptr(), own(PyObject_GetItem(keys.ptr(), minus_one.ptr())).ptr())) return;
+    nb::object target = nb::borrow(record);
+    {
+        SeqCursor walk(own(PyObject_GetItem(keys.ptr(), head.ptr())));
+        PyObject* key;
+        while (walk.next(key)) {
+            nb::object held = nb::borrow(key);
+            target = step_into(target.ptr(), key);
+        }
+    }
+    nb::object leaf = get_value(current.ptr(), own(PyObject_GetItem(keys.ptr(), minus_one.ptr())).ptr());
+    nb::object last = own(PyObject_GetItem(keys.ptr(), minus_one.ptr()));
+    set_item(target.ptr(), last.ptr(), leaf.ptr());
+}
+
+// _record(source, related): a new dict holding, for each related field, the
+// leaf it names in `source` under the same chain of keys.
+nb::object build_record(FilterContext& ctx, PyObject* source, const std::vector<Related>& related) {
+    nb::object record = own(PyDict_New());
+    for (const Related& r : related) {
+        if (r.split) {
+            place_leaf(record.ptr(), source, r.segments);
+        } else {
+            place_leaf_generic(ctx, record.ptr(), source, r.field.ptr());
+        }
     }
     return record;
 }
 
-bool has_instance_dict(FilterContext& ctx, PyObject* obj) {
-    return read_attr(obj, ctx.dict_name.ptr()).has_value();
-}
+// filter_json(data, fields) for a `data` that is not a list (and `fields`
+// true).
+nb::object filter_record(FilterContext& ctx, PyObject* data) {
+    if (!PyDict_Check(data) && !read_attr(data, ctx.dict_name.ptr())) return nb::borrow(data);
 
-nb::object filter_node(FilterContext& ctx, PyObject* data) {
-    if (!truthy(ctx.fields)) return nb::borrow(data);
-    if (PyList_Check(data)) {
-        RecursionGuard guard;
-        nb::object result = own(PyList_New(0));
-        for_each(data, [&](PyObject* item) {
-            list_append(result.ptr(), filter_node(ctx, item).ptr());
-            return true;
-        });
-        return result;
-    }
-    if (!PyDict_Check(data) && !has_instance_dict(ctx, data)) return nb::borrow(data);
-
+    // The bases, from `fields` as it is now.
+    const std::vector<BaseField>* bases;
     std::vector<BaseField> fresh;
-    const std::vector<BaseField>* plan;
-    if (ctx.reusable) {
-        if (!ctx.plan) ctx.plan = build_plan(ctx);
-        plan = &*ctx.plan;
+    bool planned = false;
+    if (plan_holds(ctx)) {
+        planned = true;
+    } else if (plain_fields(ctx.fields)) {
+        make_plan(ctx);
+        planned = true;
     } else {
-        fresh = build_plan(ctx);
-        plan = &fresh;
+        fresh = find_bases(ctx);
     }
+    bases = planned ? &ctx.plan->bases : &fresh;
 
     nb::object result = own(PyDict_New());
-    for (const BaseField& base : *plan) {
+    for (std::size_t i = 0; i < bases->size(); ++i) {
+        const BaseField& base = (*bases)[i];
         PyObject* name = base.name.ptr();
-        nb::object value = get_value(data, name);
-        if (base.bare) {
+        // The plan answers for as long as `fields` holds what it was made
+        // from; the caller's code may have changed it since the last base.
+        const bool use_plan = planned && (i == 0 || plan_holds(ctx));
+        if (use_plan ? base.bare : is_bare(ctx, name)) {
+            nb::object value = get_value(data, name);
             if (!value.is_none() || has_value(data, name)) set_item(result.ptr(), name, value.ptr());
             continue;
         }
+        std::vector<Related> found;
+        if (!use_plan) found = find_related(ctx, name);
+        const std::vector<Related>& related = use_plan ? base.related : found;
+
+        nb::object value = get_value(data, name);
         if (value.is_none() && !has_value(data, name)) continue;
         if (PyList_Check(value.ptr())) {
             nb::object records = own(PyList_New(0));
-            for_each(value.ptr(), [&](PyObject* item) {
-                nb::object record = build_record(item, base);
+            SeqCursor items(value);
+            PyObject* item;
+            while (items.next(item)) {
+                nb::object held = nb::borrow(item);
+                nb::object record = build_record(ctx, item, related);
                 if (PyDict_Size(record.ptr()) > 0) list_append(records.ptr(), record.ptr());
-                return true;
-            });
+            }
             if (PyList_Size(records.ptr()) > 0) set_item(result.ptr(), name, records.ptr());
         } else {
-            nb::object record = build_record(value.ptr(), base);
+            nb::object record = build_record(ctx, value.ptr(), related);
             if (PyDict_Size(record.ptr()) > 0) set_item(result.ptr(), name, record.ptr());
         }
     }
     return result;
 }
 
+// filter_json(data, fields): lists are filtered item by item, at any depth,
+// on an explicit stack; `fields` is tested for truth before each item, as the
+// recursive call would.
 nb::object json_filter_json(Call& c) {
     FilterContext ctx{c[1].ptr()};
-    ctx.reusable = PyList_Check(ctx.fields) || PyTuple_Check(ctx.fields);
-    return filter_node(ctx, c[0].ptr());
+    PyObject* data = c[0].ptr();
+    if (!truthy(ctx.fields)) return nb::borrow(data);
+    if (!PyList_Check(data)) return filter_record(ctx, data);
+
+    struct Level {
+        SeqCursor items;
+        nb::object result;
+    };
+    std::vector<Level> stack;
+    DepthBudget depth;
+    depth.enter();
+    stack.push_back(Level{SeqCursor(c[0]), own(PyList_New(0))});
+    for (;;) {
+        Level* top = &stack.back();
+        PyObject* item;
+        bool deeper = false;
+        while (top->items.next(item)) {
+            nb::object held = nb::borrow(item);
+            if (!truthy(ctx.fields)) {
+                list_append(top->result.ptr(), item);
+                continue;
+            }
+            if (PyList_Check(item)) {
+                depth.enter();
+                stack.push_back(Level{SeqCursor(held), own(PyList_New(0))});
+                deeper = true;
+                break;
+            }
+            nb::object filtered = filter_record(ctx, item);
+            list_append(top->result.ptr(), filtered.ptr());
+        }
+        if (deeper) continue;
+        nb::object done = std::move(top->result);
+        stack.pop_back();
+        depth.leave();
+        if (stack.empty()) return done;
+        list_append(stack.back().result.ptr(), done.ptr());
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -508,7 +649,7 @@ public:
                         deeper = true;
                         break;
                     }
-                    list_append(top->result.ptr(), item);
+                    top->add(item);
                 }
             }
             if (deeper) {
@@ -521,7 +662,7 @@ public:
             if (top->is_dict) {
                 set_item(top->result.ptr(), top->key.ptr(), done.ptr());
             } else {
-                list_append(top->result.ptr(), done.ptr());
+                top->add(done.ptr());
             }
         }
     }
@@ -536,6 +677,18 @@ private:
         SeqCursor items;      // a list's copy
         nb::object result;
         nb::object key;       // the converted key of the value being converted
+        // A list walked in place has as many items as its copy would: its
+        // result is made at that size and filled in order.
+        Py_ssize_t filled = -1;
+        Py_ssize_t size = 0;
+
+        void add(PyObject* item) {
+            if (filled >= 0 && filled < size) {
+                PyList_SetItem(result.ptr(), filled++, Py_NewRef(item));
+            } else {
+                list_append(result.ptr(), item);
+            }
+        }
     };
 
     // A new level for a dict or list.
@@ -557,16 +710,24 @@ private:
             if (PyList_CheckExact(d)) {
                 frame.items = SeqCursor(data);
                 frame.in_place = true;
+                frame.size = PyList_Size(d);
+                frame.filled = 0;
             } else {
                 before_callers_code();
                 frame.items = SeqCursor(call_method(d, "copy"));
             }
-            frame.result = own(PyList_New(0));
+            frame.result = own(PyList_New(frame.size));
         }
     }
 
     nb::object finish() {
-        nb::object result = std::move(stack_.back().result);
+        Frame& top = stack_.back();
+        // Never the case (see Frame::add), but a result with empty slots
+        // must not get out.
+        if (top.filled >= 0 && top.filled < top.size && PyList_SetSlice(top.result.ptr(), top.filled, top.size, nullptr) < 0) {
+            throw_current();
+        }
+        nb::object result = std::move(top.result);
         stack_.pop_back();
         depth_.leave();
         if (in_place_from_ > stack_.size()) in_place_from_ = stack_.size();

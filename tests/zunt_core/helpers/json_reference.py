@@ -3,6 +3,7 @@ reference of the host's own behaviour for the tests, and small tools to run
 a helper and the reference on twin inputs."""
 
 import importlib.util
+from datetime import date, time, timedelta
 from pathlib import Path
 
 from zunt_core.helpers import json as native
@@ -34,3 +35,40 @@ def both(name, make):
     args_native, args_reference = make(), make()
     return (outcome(getattr(native, name), *args_native), args_native,
             outcome(getattr(reference, name), *args_reference), args_reference)
+
+
+def snapshot(value):
+    """A comparable picture of a tree: types, order and contents, without
+    object addresses and without running any method the tree's classes
+    override (containers are read through the base types' own methods).
+    Objects seen before are shown by their number, so shared and cyclic
+    parts show as such."""
+    seen = {}
+
+    def walk(x):
+        if x is None or type(x) in (bool, int, float, str):
+            return x
+        if id(x) in seen:
+            return ("seen", seen[id(x)])
+        seen[id(x)] = len(seen)
+        name = type(x).__name__
+        if isinstance(x, dict):
+            return (name, [(walk(k), walk(v)) for k, v in dict.items(x)])
+        if isinstance(x, list):
+            return (name, [walk(item) for item in list.__iter__(x)])
+        if isinstance(x, tuple):
+            return (name, [walk(item) for item in tuple.__iter__(x)])
+        if isinstance(x, (int, float, str)):
+            return (name, type(x).__mro__[-2].__repr__(x))
+        state = getattr(type(x), "_snapshot_state", None)
+        if state is not None:
+            return (name, walk(state(x)))
+        if isinstance(x, (date, time, timedelta)):
+            return (name, type(x).__mro__[-2].__repr__(x))
+        try:
+            attrs = object.__getattribute__(x, "__dict__")
+        except AttributeError:
+            return (name,)
+        return (name, walk(attrs) if type(attrs) is dict else None)
+
+    return walk(value)

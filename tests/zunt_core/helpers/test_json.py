@@ -11,7 +11,7 @@ from pydantic import BaseModel
 
 from zunt_core.helpers import json as J
 
-from json_reference import both, reference
+from json_reference import both, reference, snapshot
 
 
 class Obj:
@@ -363,7 +363,7 @@ def test_convert_keys_walks_each_level_as_it_was_when_copied(make, expected):
     # when a subclass's copy() (the caller's code) changes the levels above.
     ours, args, host, host_args = both("convert_keys_to_snake_case", make)
     assert ours == host == ("ok", expected)
-    assert repr(args) == repr(host_args)
+    assert snapshot(args) == snapshot(host_args)
 
 
 # --- camel_to_snake_case -----------------------------------------------------
@@ -458,6 +458,95 @@ def test_filter_json_errors():
         J.filter_json({"a": 1}, [1])
     with pytest.raises(KeyError):
         J.filter_json(Obj(p=Prop()), ["p.boom"])
+
+
+class Hook:
+    """An object whose attribute `a` runs the test's hook when it is read."""
+
+    def __init__(self, hook, **attrs):
+        self.__dict__.update(attrs)
+        self._hook = hook
+
+    @property
+    def a(self):
+        self._hook()
+        return 1
+
+
+def fields_grow_between_records():
+    fields = ["a"]
+
+    def hook():
+        if "b" not in fields:
+            fields.append("b")
+
+    return [Hook(hook, b=2) for _ in range(3)], fields
+
+
+def fields_change_between_bases():
+    # "c"'s related fields are read when its turn comes, after "a" ran.
+    fields = ["h.a", "c.x", "c.y"]
+    return {"h": Hook(lambda: "c.x" in fields and fields.remove("c.x")), "c": {"x": 1, "y": 2}}, fields
+
+
+def fields_change_inside_a_record():
+    # The related fields of "h" were read before; "z" is read afresh.
+    fields = ["h.a", "h.b", "z"]
+    return {"h": Hook(lambda: "h.q" in fields or fields.insert(0, "h.q"), b=2, q=3), "z": 1}, fields
+
+
+def field_replaced_by_a_number():
+    fields = ["h.a", "k.x"]
+    return {"h": Hook(lambda: fields.__setitem__(1, 5)), "k": {"x": 1}}, fields
+
+
+def fields_emptied_on_the_way():
+    fields = ["a"]
+    return [[{"a": 1, "b": 1}], Hook(fields.clear, b=2), [{"a": 1, "b": 1}], {"a": 1, "b": 1}], fields
+
+
+def field_text_subclass():
+    class Path(str):
+        def split(self, sep):
+            return ["h", "b", "x"] if self == "h.b" else super().split(sep)
+
+    return {"h": {"b": {"x": 1, "y": 2}}}, [Path("h.b")]
+
+
+class LoggedFields(list):
+    def __init__(self, items, log):
+        super().__init__(items)
+        self.log = log
+
+    def __iter__(self):
+        self.log.append("iter")
+        return super().__iter__()
+
+    def __contains__(self, item):
+        self.log.append(("in", item))
+        return super().__contains__(item)
+
+
+def fields_list_subclass():
+    log = []
+    return [{"a": 1, "b": {"c": 2}}, {"b": {"c": 3}}], LoggedFields(["a", "b.c"], log)
+
+
+@pytest.mark.parametrize("make", [
+    fields_grow_between_records, fields_change_between_bases, fields_change_inside_a_record,
+    field_replaced_by_a_number, fields_emptied_on_the_way, field_text_subclass, fields_list_subclass,
+])
+def test_filter_json_reads_fields_when_the_host_does(make):
+    ours, args, host, host_args = both("filter_json", make)
+    assert ours == host
+    assert snapshot(args) == snapshot(host_args)
+    if isinstance(args[1], LoggedFields):
+        assert args[1].log == host_args[1].log
+
+
+def test_filter_json_sees_fields_added_by_an_earlier_record():
+    data, fields = fields_grow_between_records()
+    assert J.filter_json(data, fields) == [{"a": 1}, {"a": 1, "b": 2}, {"a": 1, "b": 2}]
 
 
 # --- cycles ------------------------------------------------------------------
