@@ -60,109 +60,6 @@ nb::object call_method(PyObject* obj, nb::handle name, PyObject* arg) {
 
 nb::object call_method(PyObject* obj, const char* name, PyObject* arg) { return call_method(obj, nb::str(name), arg); }
 
-std::string type_name(PyObject* obj) {
-    nb::object name = own(PyType_GetName(Py_TYPE(obj)));
-    return to_utf8(name);
-}
-
-// The host's recursion guard around one level of a recursive walk.
-class RecursionGuard {
-public:
-    RecursionGuard() {
-        if (Py_EnterRecursiveCall("")) throw_current();
-    }
-    ~RecursionGuard() { Py_LeaveRecursiveCall(); }
-    RecursionGuard(const RecursionGuard&) = delete;
-    RecursionGuard& operator=(const RecursionGuard&) = delete;
-};
-
-// `for item in seq: if not f(item): break`. Exact lists are walked by index,
-// re-reading the length at each step like the host's list iterator.
-template <class F>
-void for_each(PyObject* seq, F&& f) {
-    if (PyList_CheckExact(seq)) {
-        for (Py_ssize_t i = 0; i < PyList_Size(seq); ++i) {
-            nb::object item = nb::borrow(PyList_GetItem(seq, i));
-            if (!f(item.ptr())) return;
-        }
-        return;
-    }
-    if (PyTuple_CheckExact(seq)) {
-        const Py_ssize_t n = PyTuple_Size(seq);
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            if (!f(PyTuple_GetItem(seq, i))) return;
-        }
-        return;
-    }
-    nb::object it = own(PyObject_GetIter(seq));
-    while (PyObject* item = PyIter_Next(it.ptr())) {
-        nb::object held = nb::steal(item);
-        if (!f(held.ptr())) return;
-    }
-    if (PyErr_Occurred()) throw_current();
-}
-
-// `k, v = pair`
-std::pair<nb::object, nb::object> unpack_pair(PyObject* pair) {
-    if (PyTuple_CheckExact(pair) && PyTuple_Size(pair) == 2) {
-        return {nb::borrow(PyTuple_GetItem(pair, 0)), nb::borrow(PyTuple_GetItem(pair, 1))};
-    }
-    PyObject* it = PyObject_GetIter(pair);
-    if (it == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_current();
-        PyErr_Clear();
-        raise(PyExc_TypeError, "cannot unpack non-iterable " + type_name(pair) + " object");
-    }
-    nb::object iter = nb::steal(it);
-    nb::object values[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject* item = PyIter_Next(it);
-        if (item == nullptr) {
-            if (PyErr_Occurred()) throw_current();
-            raise(PyExc_ValueError, "not enough values to unpack (expected 2, got " + std::to_string(i) + ")");
-        }
-        values[i] = nb::steal(item);
-    }
-    PyObject* extra = PyIter_Next(it);
-    if (extra != nullptr) {
-        Py_DECREF(extra);
-        raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    }
-    if (PyErr_Occurred()) throw_current();
-    return {std::move(values[0]), std::move(values[1])};
-}
-
-// `for k, v in d.items(): f(k, v)`. Exact dicts are walked in place and,
-// like the host's iterator, refuse a change of size while they are walked.
-template <class F>
-void for_each_item(PyObject* d, F&& f) {
-    if (PyDict_CheckExact(d)) {
-        const Py_ssize_t size = PyDict_Size(d);
-        Py_ssize_t pos = 0;
-        PyObject* k;
-        PyObject* v;
-        while (PyDict_Next(d, &pos, &k, &v)) {
-            nb::object key = nb::borrow(k), value = nb::borrow(v);
-            f(key.ptr(), value.ptr());
-            if (PyDict_Size(d) != size) raise(PyExc_RuntimeError, "dictionary changed size during iteration");
-        }
-        return;
-    }
-    nb::object items = call_method(d, "items");
-    for_each(items.ptr(), [&](PyObject* pair) {
-        auto [key, value] = unpack_pair(pair);
-        f(key.ptr(), value.ptr());
-        return true;
-    });
-}
-
-// d.copy() (exact dicts and lists copied directly)
-nb::object shallow_copy(PyObject* obj) {
-    if (PyDict_CheckExact(obj)) return own(PyDict_Copy(obj));
-    if (PyList_CheckExact(obj)) return own(PyList_GetSlice(obj, 0, PyList_Size(obj)));
-    return call_method(obj, "copy");
-}
-
 // `current` after `if key not in target: target[key] = {}` and
 // `target = target[key]`.
 nb::object step_into(PyObject* target, PyObject* key) {
@@ -760,82 +657,101 @@ nb::object json_convert_keys_to_snake_case(Call& c) { return ConvertWalk(c).run(
 // ---------------------------------------------------------------------------
 // merge_dicts
 
-nb::object merge(PyObject* d1, PyObject* d2) {
-    RecursionGuard guard;
-    nb::object result = shallow_copy(d1);
-    for_each_item(d2, [&](PyObject* key, PyObject* value) {
-        PyObject* target = result.ptr();
-        std::optional<nb::object> existing;
-        if (PyDict_CheckExact(target)) {
-            PyObject* found = PyDict_GetItemWithError(target, key);  // borrowed
-            if (found != nullptr) {
-                existing = nb::borrow(found);
-            } else if (PyErr_Occurred()) {
-                throw_current();
+// merge_dicts(d1, d2), as the host runs
+//
+//     result = d1.copy()
+//     for k, v in d2.items():
+//         if k in result and isinstance(result[k], dict) and isinstance(v, dict):
+//             result[k] = merge_dicts(result[k], v)
+//         else:
+//             result[k] = v
+//     return result
+//
+// on an explicit stack. Each d2 is walked live, as the host's items()
+// iterator walks it.
+class MergeWalk {
+public:
+    nb::object run(PyObject* d1, PyObject* d2) {
+        push(d1, d2);
+        for (;;) {
+            Level* top = &stack_.back();
+            bool deeper = false;
+            PyObject* k;
+            PyObject* v;
+            while (top->entries.next(k, v)) {
+                // Held: membership, lookups and stores may run the caller's
+                // code (a key's __hash__ or __eq__, a subclass's methods).
+                nb::object key = nb::borrow(k), value = nb::borrow(v);
+                PyObject* result = top->result.ptr();
+                if (contains(result, k) && PyDict_Check(get_item(result, k).ptr()) && PyDict_Check(v)) {
+                    nb::object left = get_item(result, k);
+                    top->key = std::move(key);
+                    push(left.ptr(), v);
+                    deeper = true;
+                    break;
+                }
+                set_item(result, k, v);
             }
-        } else if (contains(target, key)) {
-            existing = get_item(target, key);
+            if (deeper) continue;
+            nb::object done = std::move(top->result);
+            stack_.pop_back();
+            depth_.leave();
+            if (stack_.empty()) return done;
+            top = &stack_.back();
+            set_item(top->result.ptr(), top->key.ptr(), done.ptr());
+            top->key.reset();
         }
-        if (existing && PyDict_Check(existing->ptr()) && PyDict_Check(value)) {
-            nb::object merged = merge(existing->ptr(), value);
-            set_item(target, key, merged.ptr());
-        } else {
-            set_item(target, key, value);
-        }
-    });
-    return result;
-}
+    }
 
-nb::object json_merge_dicts(Call& c) { return merge(c[0].ptr(), c[1].ptr()); }
+private:
+    struct Level {
+        nb::object result;
+        ItemsCursor entries;
+        nb::object key;  // the key whose two dicts are being merged
+    };
+
+    void push(PyObject* d1, PyObject* d2) {
+        depth_.enter();
+        Level& level = stack_.emplace_back();
+        level.result = PyDict_CheckExact(d1) ? own(PyDict_Copy(d1)) : call_method(d1, "copy");
+        level.entries = ItemsCursor(d2);
+    }
+
+    std::vector<Level> stack_;
+    DepthBudget depth_;
+};
+
+nb::object json_merge_dicts(Call& c) { return MergeWalk().run(c[0].ptr(), c[1].ptr()); }
 
 // ---------------------------------------------------------------------------
 // get_value_by_path / set_value_by_path
 
 nb::object json_get_value_by_path(Call& c) {
     nb::object current = nb::borrow(c[0]);
-    bool missing = false;
-    for_each(c[1].ptr(), [&](PyObject* part) {
+    SeqCursor parts(c[1]);
+    PyObject* p;
+    while (parts.next(p)) {
+        nb::object part = nb::borrow(p);
         PyObject* cur = current.ptr();
         if (PyDict_Check(cur)) {
-            if (PyDict_CheckExact(cur)) {
-                PyObject* value = PyDict_GetItemWithError(cur, part);  // borrowed
-                if (value == nullptr) {
-                    if (PyErr_Occurred()) throw_current();
-                    missing = true;
-                    return false;
-                }
-                current = nb::borrow(value);
-                return true;
-            }
-            if (!contains(cur, part)) {
-                missing = true;
-                return false;
-            }
-            current = get_item(cur, part);
-            return true;
-        }
-        if (PyList_Check(cur)) {
+            if (!contains(cur, p)) return nb::none();
+            current = get_item(cur, p);
+        } else if (PyList_Check(cur)) {
+            // [item[part] for item in current if isinstance(item, dict) and part in item] or None
             nb::object projected = own(PyList_New(0));
-            for_each(cur, [&](PyObject* item) {
-                if (PyDict_CheckExact(item)) {
-                    PyObject* value = PyDict_GetItemWithError(item, part);  // borrowed
-                    if (value != nullptr) {
-                        list_append(projected.ptr(), value);
-                    } else if (PyErr_Occurred()) {
-                        throw_current();
-                    }
-                } else if (PyDict_Check(item) && contains(item, part)) {
-                    list_append(projected.ptr(), get_item(item, part).ptr());
-                }
-                return true;
-            });
-            current = PyList_Size(projected.ptr()) > 0 ? projected : nb::none();
-            return true;
+            SeqCursor items(current);
+            PyObject* item;
+            while (items.next(item)) {
+                if (!PyDict_Check(item)) continue;
+                nb::object held = nb::borrow(item);
+                if (contains(item, p)) list_append(projected.ptr(), get_item(item, p).ptr());
+            }
+            current = PyList_Size(projected.ptr()) > 0 ? std::move(projected) : nb::none();
+        } else {
+            return nb::none();
         }
-        missing = true;
-        return false;
-    });
-    return missing ? nb::none() : current;
+    }
+    return current;
 }
 
 nb::object json_set_value_by_path(Call& c) {
@@ -863,11 +779,12 @@ nb::object json_set_value_by_path(Call& c) {
     } else {
         nb::object minus_one = own(PyLong_FromLong(-1));
         nb::object slice = own(PySlice_New(Py_None, minus_one.ptr(), Py_None));
-        nb::object head = own(PyObject_GetItem(path, slice.ptr()));
-        for_each(head.ptr(), [&](PyObject* part) {
+        SeqCursor head(own(PyObject_GetItem(path, slice.ptr())));
+        PyObject* part;
+        while (head.next(part)) {
+            nb::object held = nb::borrow(part);
             current = step_into(current.ptr(), part);
-            return true;
-        });
+        }
         last = own(PyObject_GetItem(path, minus_one.ptr()));
     }
     set_item(current.ptr(), last.ptr(), c[2].ptr());
@@ -916,43 +833,149 @@ std::optional<nb::object> naive_isoformat(ToDictContext& ctx, PyObject* obj) {
     return own(PyUnicode_FromStringAndSize(iso.data(), static_cast<Py_ssize_t>(iso.size())));
 }
 
-nb::object to_dict(ToDictContext& ctx, PyObject* obj) {
-    if (obj == Py_None) return nb::none();
-    if (PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj)) return nb::borrow(obj);
-    RecursionGuard guard;
-    if (PyList_Check(obj) || PyTuple_Check(obj)) {
-        nb::object result = own(PyList_New(0));
-        for_each(obj, [&](PyObject* item) {
-            list_append(result.ptr(), to_dict(ctx, item).ptr());
-            return true;
-        });
-        return result;
-    }
-    if (PyDict_Check(obj)) {
-        nb::object result = own(PyDict_New());
-        for_each_item(obj, [&](PyObject* key, PyObject* value) {
-            nb::object converted = to_dict(ctx, value);
-            set_item(result.ptr(), key, converted.ptr());
-        });
-        return result;
-    }
-    if (is_instance(obj, ctx.datetime.ptr())) {
-        if (std::optional<nb::object> text = naive_isoformat(ctx, obj)) return std::move(*text);
-        return call_method(obj, ctx.isoformat_name);
-    }
-    if (is_instance(obj, ctx.base_model.ptr())) {
-        nb::object dump = call_method(obj, ctx.model_dump_name);
-        return to_dict(ctx, dump.ptr());
-    }
-    if (std::optional<nb::object> attrs = read_attr(obj, ctx.dict_name.ptr()); attrs && truthy(attrs->ptr())) {
-        return to_dict(ctx, attrs->ptr());
-    }
-    return own(PyObject_Str(obj));
+// None, str, int (bool included) and float: to_dict gives the value itself.
+bool plain_value(PyObject* obj) {
+    return obj == Py_None || PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj);
 }
+
+// to_dict(obj), as the host runs it (the rules in their order)
+//
+//     if obj is None: return None
+//     if isinstance(obj, (str, int, float, bool)): return obj
+//     if isinstance(obj, (list, tuple)): return [to_dict(item) for item in obj]
+//     if isinstance(obj, dict): return {k: to_dict(v) for k, v in obj.items()}
+//     if isinstance(obj, datetime): return obj.isoformat()
+//     if isinstance(obj, BaseModel): return to_dict(obj.model_dump())
+//     if hasattr(obj, "__dict__") and obj.__dict__: return to_dict(obj.__dict__)
+//     return str(obj)
+//
+// on an explicit stack. Lists, tuples and dicts are walked live, as the
+// host's iterators walk them; a model's dump and an object's __dict__ are
+// converted in turn, each counted as one level.
+class ToDictWalk {
+public:
+    explicit ToDictWalk(ToDictContext& ctx) : ctx_(ctx) {}
+
+    nb::object run(nb::handle obj) {
+        nb::object done = visit(nb::borrow(obj));
+        if (done.is_valid()) return done;
+        for (;;) {
+            Level* top = &stack_.back();
+            bool deeper = false;
+            if (top->is_dict) {
+                PyObject* k;
+                PyObject* v;
+                while (top->entries.next(k, v)) {
+                    if (plain_value(v)) {
+                        set_item(top->result.ptr(), k, v);
+                        continue;
+                    }
+                    top->key = nb::borrow(k);
+                    nb::object converted = visit(nb::borrow(v));
+                    if (!converted.is_valid()) {
+                        deeper = true;
+                        break;
+                    }
+                    set_item(top->result.ptr(), top->key.ptr(), converted.ptr());
+                }
+            } else {
+                PyObject* item;
+                while (top->items.next(item)) {
+                    if (plain_value(item)) {
+                        list_append(top->result.ptr(), item);
+                        continue;
+                    }
+                    nb::object converted = visit(nb::borrow(item));
+                    if (!converted.is_valid()) {
+                        deeper = true;
+                        break;
+                    }
+                    list_append(top->result.ptr(), converted.ptr());
+                }
+            }
+            if (deeper) continue;
+            nb::object result = std::move(top->result);
+            depth_.leave(top->levels);
+            stack_.pop_back();
+            if (stack_.empty()) return result;
+            top = &stack_.back();
+            if (top->is_dict) {
+                set_item(top->result.ptr(), top->key.ptr(), result.ptr());
+                top->key.reset();
+            } else {
+                list_append(top->result.ptr(), result.ptr());
+            }
+        }
+    }
+
+private:
+    struct Level {
+        bool is_dict = false;
+        SeqCursor items;
+        ItemsCursor entries;
+        nb::object result;
+        nb::object key;   // the key whose value is being converted
+        long levels = 1;  // this level, and the dumps and __dict__ reads that led to it
+    };
+
+    // The converted value of `obj`, or an invalid object once a level for it
+    // (a list, tuple or dict) has been pushed.
+    nb::object visit(nb::object obj) {
+        long hops = 0;
+        for (;;) {
+            PyObject* o = obj.ptr();
+            if (plain_value(o)) break;
+            if (PyList_Check(o) || PyTuple_Check(o)) {
+                depth_.enter();
+                Level& level = stack_.emplace_back();
+                level.levels = hops + 1;
+                level.items = SeqCursor(obj);
+                level.result = own(PyList_New(0));
+                return nb::object();
+            }
+            if (PyDict_Check(o)) {
+                depth_.enter();
+                Level& level = stack_.emplace_back();
+                level.is_dict = true;
+                level.levels = hops + 1;
+                level.entries = ItemsCursor(obj);
+                level.result = own(PyDict_New());
+                return nb::object();
+            }
+            if (is_instance(o, ctx_.datetime.ptr())) {
+                std::optional<nb::object> text = naive_isoformat(ctx_, o);
+                obj = text ? std::move(*text) : call_method(o, ctx_.isoformat_name);
+                break;
+            }
+            if (is_instance(o, ctx_.base_model.ptr())) {
+                depth_.enter();
+                ++hops;
+                obj = call_method(o, ctx_.model_dump_name);
+                continue;
+            }
+            // hasattr(obj, "__dict__") and obj.__dict__, then obj.__dict__
+            // read a third time: a property answers each read.
+            if (read_attr(o, ctx_.dict_name.ptr()) && truthy(own(PyObject_GetAttr(o, ctx_.dict_name.ptr())))) {
+                depth_.enter();
+                ++hops;
+                obj = own(PyObject_GetAttr(o, ctx_.dict_name.ptr()));
+                continue;
+            }
+            obj = own(PyObject_Str(o));
+            break;
+        }
+        depth_.leave(hops);
+        return obj;
+    }
+
+    ToDictContext& ctx_;
+    std::vector<Level> stack_;
+    DepthBudget depth_;
+};
 
 nb::object json_to_dict(Call& c) {
     ToDictContext ctx{c.global("datetime"), c.global("BaseModel")};
-    return to_dict(ctx, c[0].ptr());
+    return ToDictWalk(ctx).run(c[0]);
 }
 
 }  // namespace

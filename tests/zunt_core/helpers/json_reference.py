@@ -48,6 +48,8 @@ def snapshot(value):
     def walk(x):
         if x is None or type(x) in (bool, int, float, str):
             return x
+        if isinstance(x, type):
+            return ("class", x.__module__, x.__qualname__)
         if id(x) in seen:
             return ("seen", seen[id(x)])
         seen[id(x)] = len(seen)
@@ -72,3 +74,16 @@ def snapshot(value):
         return (name, walk(attrs) if type(attrs) is dict else None)
 
     return walk(value)
+
+
+def both_logged(name, make):
+    """Like both(), for inputs that record what is done to them: `make(log)`
+    returns the arguments; the result holds each side's outcome, log and
+    arguments afterwards, as snapshots."""
+    sides = []
+    for module in (native, reference):
+        log = []
+        args = make(log)
+        kind, value = outcome(getattr(module, name), *args)
+        sides.append(((kind, snapshot(value) if kind == "ok" else value), snapshot(log), snapshot(args)))
+    return sides

@@ -11,7 +11,7 @@ from pydantic import BaseModel
 
 from zunt_core.helpers import json as J
 
-from json_reference import both, reference, snapshot
+from json_reference import both, both_logged, reference, snapshot
 
 
 class Obj:
@@ -547,6 +547,198 @@ def test_filter_json_reads_fields_when_the_host_does(make):
 def test_filter_json_sees_fields_added_by_an_earlier_record():
     data, fields = fields_grow_between_records()
     assert J.filter_json(data, fields) == [{"a": 1}, {"a": 1, "b": 2}, {"a": 1, "b": 2}]
+
+
+# --- the caller's code on the way ---------------------------------------------
+# Whatever the caller's code does to the tree while a helper walks it, the
+# helper does what the host would: the same reads, in the same order, as often.
+
+class Twin:
+    """A key whose hash is that of a text: looking that text up in a dict
+    that holds the twin first calls the twin's __eq__, which is logged."""
+
+    def __init__(self, text, log):
+        self.text, self.log = text, log
+
+    def __hash__(self):
+        return hash(self.text)
+
+    def __eq__(self, other):
+        self.log.append(("eq", self.text, other))
+        return NotImplemented
+
+
+class LoggedDict(dict):
+    def __init__(self, log, *args, **kw):
+        super().__init__(*args, **kw)
+        self.log = log
+
+    def __contains__(self, key):
+        self.log.append(("in", key))
+        return super().__contains__(key)
+
+    def __getitem__(self, key):
+        self.log.append(("get", key))
+        return super().__getitem__(key)
+
+    def __setitem__(self, key, value):
+        self.log.append(("set", key))
+        super().__setitem__(key, value)
+
+
+class CopiesLogged(LoggedDict):
+    def copy(self):
+        return LoggedDict(self.log, self)
+
+
+def with_twin(log, **entries):
+    d = {Twin(k, log): "twin" for k in entries}
+    d.update(entries)
+    return d
+
+
+@pytest.mark.parametrize("name, make", [
+    ("get_value_by_path", lambda log: (with_twin(log, a=with_twin(log, b=1)), ["a", "b"])),
+    ("get_value_by_path", lambda log: ([with_twin(log, a=1), with_twin(log, b=2)], ["a"])),
+    ("set_value_by_path", lambda log: (with_twin(log, a=with_twin(log, b={})), ["a", "b", "c"], 1)),
+    ("merge_dicts", lambda log: (with_twin(log, a=with_twin(log, x=1)), {"a": {"x": 2, "y": 3}})),
+    ("merge_dicts", lambda log: (CopiesLogged(log, a={"x": 1}, b=2), {"a": {"y": 1}, "b": {}, "c": 3})),
+    ("filter_json", lambda log: (with_twin(log, a=with_twin(log, b=with_twin(log, c=1))), ["a.b.c", "a.b", "z"])),
+    ("filter_json", lambda log: ({"a": [LoggedDict(log, b={"c": 1}), with_twin(log, b=2)]}, ["a.b.c", "a.b"])),
+    ("to_dict", lambda log: ({Twin("k", log): 1, "k": {Twin("j", log): [2]}},)),
+])
+def test_lookups_are_made_as_the_host_makes_them(name, make):
+    (ours, our_log, our_args), (host, host_log, host_args) = both_logged(name, make)
+    assert ours == host
+    assert our_log == host_log
+    assert our_args == host_args
+
+
+class Attrs:
+    """An object whose __dict__ is a property: a new dict at every read."""
+
+    def __init__(self):
+        self.reads = 0
+
+    @property
+    def __dict__(self):
+        object.__setattr__(self, "reads", object.__getattribute__(self, "reads") + 1)
+        return {"read": object.__getattribute__(self, "reads")}
+
+    def __getattribute__(self, name):
+        return object.__getattribute__(self, name)
+
+
+def test_to_dict_reads_dict_as_often_as_the_host():
+    # hasattr(obj, "__dict__"), its truth, then the one converted.
+    assert J.to_dict([Attrs()]) == reference.to_dict([Attrs()]) == [{"read": 3}]
+
+
+class Stamp(datetime):
+    """A date-time whose isoformat() runs the test's hook."""
+
+    hook = None
+
+    def isoformat(self, *args):
+        type(self).hook()
+        return "stamp"
+
+
+def stamped(hook):
+    return type("S", (Stamp,), {"hook": staticmethod(hook)})(2024, 1, 1)
+
+
+def dict_keys_replaced():
+    # Same size, but a key read before is swapped for a new one: the host's
+    # iterator then finds one key more than it started with.
+    d = {"a": None, "b": 1}
+
+    def hook():
+        del d["a"]
+        d["c"] = 2
+
+    d["a"] = stamped(hook)
+    return (d,)
+
+
+def dict_grown():
+    d = {"a": None, "b": 1}
+    d["a"] = stamped(lambda: d.setdefault("c", 2))
+    return ([d],)
+
+
+def list_grown_and_shortened():
+    items = [None, 1, 2, 3]
+    items[0] = stamped(lambda: (items.append(4), items.pop(1)))
+    return ({"l": items},)
+
+
+def model_dump_changes_the_list_above():
+    class Dumps(BaseModel):
+        def model_dump(self, **kw):
+            outer.clear()
+            outer.append("late")
+            return {"dumped": True}
+
+    outer = [Dumps(), 1]
+    return (outer,)
+
+
+@pytest.mark.parametrize("make", [dict_keys_replaced, dict_grown, list_grown_and_shortened,
+                                  model_dump_changes_the_list_above])
+def test_to_dict_walks_containers_live_like_the_host(make):
+    ours, args, host, host_args = both("to_dict", make)
+    assert snapshot(ours) == snapshot(host)
+    assert snapshot(args) == snapshot(host_args)
+
+
+def merge_source_changes():
+    d2 = {"a": None, "b": 2}
+
+    class Hashes:
+        def __hash__(self):
+            d2.pop("b", None)
+            d2["z"] = 9
+            return 1
+
+    d2["a"] = {"k": 1}
+    return {"a": {Hashes(): 1}}, d2
+
+
+def merge_source_keys_replaced():
+    d2 = {"a": None, "b": 2}
+
+    class Copies(dict):
+        def copy(self):
+            del d2["a"]
+            d2["c"] = 3
+            return dict(self)
+
+    d2["a"] = {"x": 1}
+    return {"a": Copies(y=1)}, d2
+
+
+@pytest.mark.parametrize("make", [merge_source_changes, merge_source_keys_replaced])
+def test_merge_dicts_walks_d2_live_like_the_host(make):
+    ours, args, host, host_args = both("merge_dicts", make)
+    assert snapshot(ours) == snapshot(host)
+    assert snapshot(args) == snapshot(host_args)
+
+
+def test_get_value_by_path_walks_the_path_live():
+    def make():
+        path = ["a", "b"]
+
+        class Grows(dict):
+            def __contains__(self, key):
+                if len(path) < 4:
+                    path.append("c")
+                return super().__contains__(key)
+
+        return {"a": Grows(b={"c": 5})}, path
+
+    ours, args, host, _ = both("get_value_by_path", make)
+    assert ours == host == ("ok", 5)
 
 
 # --- cycles ------------------------------------------------------------------
