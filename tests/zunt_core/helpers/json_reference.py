@@ -37,17 +37,20 @@ def both(name, make):
             outcome(getattr(reference, name), *args_reference), args_reference)
 
 
-def snapshot(value):
+def snapshot(value, known=None):
     """A comparable picture of a tree: types, order and contents, without
     object addresses and without running any method the tree's classes
     override (containers are read through the base types' own methods).
     Objects seen before are shown by their number, so shared and cyclic
-    parts show as such."""
+    parts show as such; objects in `known` (id -> label) by their label."""
     seen = {}
+    known = known or {}
 
     def walk(x):
         if x is None or type(x) in (bool, int, float, str):
             return x
+        if id(x) in known:
+            return ("known", known[id(x)])
         if isinstance(x, type):
             return ("class", x.__module__, x.__qualname__)
         if id(x) in seen:
