@@ -32,8 +32,18 @@ static_assert(sizeof(wchar_t) == sizeof(char32_t), "code points are read as wcha
 
 nb::object own(PyObject* obj) { return steal_or_throw(obj); }
 
-// `container[key]`
-nb::object get_item(PyObject* container, PyObject* key) { return own(PyObject_GetItem(container, key)); }
+// `container[key]`. An exact dict is searched directly, with the one lookup
+// its subscript makes, and the same KeyError when the key is missing.
+nb::object get_item(PyObject* container, PyObject* key) {
+    if (PyDict_CheckExact(container)) {
+        PyObject* value = PyDict_GetItemWithError(container, key);  // borrowed
+        if (value != nullptr) return nb::borrow(value);
+        if (PyErr_Occurred()) throw_current();
+        nb::object args = own(PyTuple_Pack(1, key));
+        raise(PyExc_KeyError, args);
+    }
+    return own(PyObject_GetItem(container, key));
+}
 
 // `container[key] = value`
 void set_item(PyObject* container, PyObject* key, PyObject* value) {
