@@ -631,7 +631,8 @@ private:
         Frame& top = stack_.back();
         // Never the case (see Frame::add), but a result with empty slots
         // must not get out.
-        if (top.filled >= 0 && top.filled < top.size && PyList_SetSlice(top.result.ptr(), top.filled, top.size, nullptr) < 0) {
+        if (top.filled >= 0 && top.filled < top.size &&
+            PyList_SetSlice(top.result.ptr(), top.filled, top.size, nullptr) < 0) {
             throw_current();
         }
         nb::object result = std::move(top.result);
