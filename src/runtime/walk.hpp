@@ -105,6 +105,16 @@ public:
         return true;
     }
 
+    // The same for an exact dict that nothing changes while it is walked (a
+    // private copy, or one walked in place until a copy is taken, see
+    // detach()): the host's checks could never fire.
+    bool next_unchanged(PyObject*& key, PyObject*& value) {
+        if (generic_.ptr() != nullptr) return next_generic(key, value);
+        if (!PyDict_Next(dict_.ptr(), &pos_, &key, &value)) return false;
+        --left_;
+        return true;
+    }
+
     bool in_place() const { return generic_.ptr() == nullptr && dict_.ptr() != nullptr; }
     // From now on, walk a shallow copy of the dict taken now, from the same
     // place. Only for a cursor in place.

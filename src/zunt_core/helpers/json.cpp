@@ -32,6 +32,21 @@ static_assert(sizeof(wchar_t) == sizeof(char32_t), "code points are read as wcha
 
 nb::object own(PyObject* obj) { return steal_or_throw(obj); }
 
+// Type tests for the values a walk meets most: the exact built-in types are
+// told apart by their type object alone (a subclass test is a call into the
+// host under the stable ABI).
+inline bool exact_scalar(PyTypeObject* t) {
+    return t == &PyUnicode_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type;
+}
+
+// isinstance(obj, (dict, list))
+inline bool dict_or_list(PyObject* obj) {
+    PyTypeObject* t = Py_TYPE(obj);
+    if (t == &PyDict_Type || t == &PyList_Type) return true;
+    if (exact_scalar(t) || obj == Py_None) return false;
+    return PyDict_Check(obj) || PyList_Check(obj);
+}
+
 // `container[key]`. An exact dict is searched directly, with the one lookup
 // its subscript makes, and the same KeyError when the key is missing.
 nb::object get_item(PyObject* container, PyObject* key) {
@@ -487,17 +502,22 @@ nb::object camel_to_snake(Call& c, PyObject* text) {
 nb::object json_camel_to_snake_case(Call& c) { return camel_to_snake(c, c[0].ptr()); }
 
 // Converted keys of one call, by key object: the trees these functions see
-// repeat the same key objects in every record.
+// repeat the same key objects in every record. The cache holds both keys.
 struct KeyCache {
     Call& call;
     std::unordered_map<PyObject*, std::pair<nb::object, nb::object>> converted;  // key -> (key, new key)
+    nb::object last;  // a conversion the cache had no room for
 
-    nb::object convert(PyObject* key) {
+    // The converted key, borrowed: valid until the next call.
+    PyObject* convert(PyObject* key) {
         auto it = converted.find(key);
-        if (it != converted.end()) return it->second.second;
+        if (it != converted.end()) return it->second.second.ptr();
         nb::object new_key = camel_to_snake(call, key);
-        if (converted.size() < 4096) converted.emplace(key, std::make_pair(nb::borrow(key), new_key));
-        return new_key;
+        if (converted.size() < 4096) {
+            return converted.emplace(key, std::make_pair(nb::borrow(key), std::move(new_key))).first->second.second.ptr();
+        }
+        last = std::move(new_key);
+        return last.ptr();
     }
 };
 
@@ -517,7 +537,7 @@ struct KeyCache {
 // exact str), every level still in place takes its copy.
 class ConvertWalk {
 public:
-    explicit ConvertWalk(Call& call) : keys_{call, {}} {}
+    explicit ConvertWalk(Call& call) : keys_{call, {}, {}} {}
 
     nb::object run(nb::handle data) {
         if (!PyDict_Check(data.ptr()) && !PyList_Check(data.ptr())) return nb::borrow(data);
@@ -529,9 +549,11 @@ public:
             Frame* top = &stack_.back();
             bool deeper = false;
             if (top->is_dict) {
+                const bool fixed = top->fixed;
+                const bool generic = !top->entries.in_place();
                 for (;;) {
-                    if (!top->entries.in_place()) before_callers_code();  // items() of a copy() result
-                    if (!top->entries.next(key, item)) break;
+                    if (generic) before_callers_code();  // items() of a copy() result
+                    if (!(fixed ? top->entries.next_unchanged(key, item) : top->entries.next(key, item))) break;
                     // The key first, as the comprehension does. Only the
                     // host's re, for a key that is not an exact str, can run
                     // code of the caller's here.
@@ -540,19 +562,20 @@ public:
                         held_item = nb::borrow(item);
                         before_callers_code();
                     }
-                    nb::object new_key = keys_.convert(key);
-                    if (PyDict_Check(item) || PyList_Check(item)) {
-                        top->key = std::move(new_key);
+                    PyObject* new_key = keys_.convert(key);
+                    if (dict_or_list(item)) {
+                        top->key = nb::borrow(new_key);
                         deeper = true;
                         break;
                     }
-                    set_item(top->result.ptr(), new_key.ptr(), item);
+                    set_item(top->result.ptr(), new_key, item);
                 }
             } else {
+                const bool generic = !top->items.in_place();
                 for (;;) {
-                    if (!top->items.in_place()) before_callers_code();  // iter() of a copy() result
+                    if (generic) before_callers_code();  // iter() of a copy() result
                     if (!top->items.next(item)) break;
-                    if (PyDict_Check(item) || PyList_Check(item)) {
+                    if (dict_or_list(item)) {
                         deeper = true;
                         break;
                     }
@@ -580,6 +603,10 @@ private:
         // True while the level walks its exact dict or list in place of the
         // copy the host would walk.
         bool in_place = false;
+        // True for an exact dict: walked in place, then as its own copy, it
+        // cannot change while it is walked (the result of a subclass's
+        // copy() can).
+        bool fixed = false;
         ItemsCursor entries;  // a dict's copy
         SeqCursor items;      // a list's copy
         nb::object result;
@@ -608,6 +635,7 @@ private:
             if (PyDict_CheckExact(d)) {
                 frame.entries = ItemsCursor(data);
                 frame.in_place = true;
+                frame.fixed = true;
             } else {
                 before_callers_code();
                 frame.entries = ItemsCursor(call_method(d, "copy"));
@@ -846,7 +874,8 @@ std::optional<nb::object> naive_isoformat(ToDictContext& ctx, PyObject* obj) {
 
 // None, str, int (bool included) and float: to_dict gives the value itself.
 bool plain_value(PyObject* obj) {
-    return obj == Py_None || PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj);
+    if (obj == Py_None || exact_scalar(Py_TYPE(obj))) return true;
+    return PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj);
 }
 
 // to_dict(obj), as the host runs it (the rules in their order)
