@@ -39,6 +39,22 @@ inline bool exact_scalar(PyTypeObject* t) {
     return t == &PyUnicode_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type;
 }
 
+// isinstance(obj, dict)
+inline bool is_dict(PyObject* obj) {
+    PyTypeObject* t = Py_TYPE(obj);
+    if (t == &PyDict_Type) return true;
+    if (exact_scalar(t) || obj == Py_None || t == &PyList_Type) return false;
+    return PyDict_Check(obj);
+}
+
+// isinstance(obj, list)
+inline bool is_list(PyObject* obj) {
+    PyTypeObject* t = Py_TYPE(obj);
+    if (t == &PyList_Type) return true;
+    if (exact_scalar(t) || obj == Py_None || t == &PyDict_Type) return false;
+    return PyList_Check(obj);
+}
+
 // isinstance(obj, (dict, list))
 inline bool dict_or_list(PyObject* obj) {
     PyTypeObject* t = Py_TYPE(obj);
@@ -114,13 +130,13 @@ nb::object get_value(PyObject* obj, PyObject* key) {
         if (PyErr_Occurred()) throw_current();
         return nb::none();
     }
-    if (PyDict_Check(obj)) return call_method(obj, "get", key);
+    if (is_dict(obj)) return call_method(obj, "get", key);
     std::optional<nb::object> value = read_attr(obj, key);
     return value ? std::move(*value) : nb::none();
 }
 
 bool has_value(PyObject* obj, PyObject* key) {
-    if (PyDict_Check(obj)) return contains(obj, key);
+    if (is_dict(obj)) return contains(obj, key);
     return read_attr(obj, key).has_value();
 }
 
@@ -367,7 +383,7 @@ nb::object build_record(FilterContext& ctx, PyObject* source, const std::vector<
 // filter_json(data, fields) for a `data` that is not a list (and `fields`
 // true).
 nb::object filter_record(FilterContext& ctx, PyObject* data) {
-    if (!PyDict_Check(data) && !read_attr(data, ctx.dict_name.ptr())) return nb::borrow(data);
+    if (!is_dict(data) && !read_attr(data, ctx.dict_name.ptr())) return nb::borrow(data);
 
     // The bases, from `fields` as it is now.
     const std::vector<BaseField>* bases;
@@ -401,7 +417,7 @@ nb::object filter_record(FilterContext& ctx, PyObject* data) {
 
         nb::object value = get_value(data, name);
         if (value.is_none() && !has_value(data, name)) continue;
-        if (PyList_Check(value.ptr())) {
+        if (is_list(value.ptr())) {
             nb::object records = own(PyList_New(0));
             SeqCursor items(value);
             PyObject* item;
@@ -426,7 +442,7 @@ nb::object json_filter_json(Call& c) {
     FilterContext ctx{c[1].ptr()};
     PyObject* data = c[0].ptr();
     if (!truthy(ctx.fields)) return nb::borrow(data);
-    if (!PyList_Check(data)) return filter_record(ctx, data);
+    if (!is_list(data)) return filter_record(ctx, data);
 
     struct Level {
         SeqCursor items;
@@ -446,7 +462,7 @@ nb::object json_filter_json(Call& c) {
                 list_append(top->result.ptr(), item);
                 continue;
             }
-            if (PyList_Check(item)) {
+            if (is_list(item)) {
                 depth.enter();
                 stack.push_back(Level{SeqCursor(held), own(PyList_New(0))});
                 deeper = true;
@@ -540,7 +556,7 @@ public:
     explicit ConvertWalk(Call& call) : keys_{call, {}, {}} {}
 
     nb::object run(nb::handle data) {
-        if (!PyDict_Check(data.ptr()) && !PyList_Check(data.ptr())) return nb::borrow(data);
+        if (!dict_or_list(data.ptr())) return nb::borrow(data);
         push(nb::borrow(data));
         PyObject* key;
         PyObject* item;
@@ -722,7 +738,7 @@ public:
                 // code (a key's __hash__ or __eq__, a subclass's methods).
                 nb::object key = nb::borrow(k), value = nb::borrow(v);
                 PyObject* result = top->result.ptr();
-                if (contains(result, k) && PyDict_Check(get_item(result, k).ptr()) && PyDict_Check(v)) {
+                if (contains(result, k) && is_dict(get_item(result, k).ptr()) && is_dict(v)) {
                     nb::object left = get_item(result, k);
                     top->key = std::move(key);
                     push(left.ptr(), v);
@@ -772,16 +788,16 @@ nb::object json_get_value_by_path(Call& c) {
     while (parts.next(p)) {
         nb::object part = nb::borrow(p);
         PyObject* cur = current.ptr();
-        if (PyDict_Check(cur)) {
+        if (is_dict(cur)) {
             if (!contains(cur, p)) return nb::none();
             current = get_item(cur, p);
-        } else if (PyList_Check(cur)) {
+        } else if (is_list(cur)) {
             // [item[part] for item in current if isinstance(item, dict) and part in item] or None
             nb::object projected = own(PyList_New(0));
             SeqCursor items(current);
             PyObject* item;
             while (items.next(item)) {
-                if (!PyDict_Check(item)) continue;
+                if (!is_dict(item)) continue;
                 nb::object held = nb::borrow(item);
                 if (contains(item, p)) list_append(projected.ptr(), get_item(item, p).ptr());
             }
@@ -965,7 +981,9 @@ private:
         for (;;) {
             PyObject* o = obj.ptr();
             if (plain_value(o)) break;
-            if (PyList_Check(o) || PyTuple_Check(o)) {
+            PyTypeObject* t = Py_TYPE(o);
+            const bool exact_dict = t == &PyDict_Type;
+            if (!exact_dict && (t == &PyList_Type || t == &PyTuple_Type || PyList_Check(o) || PyTuple_Check(o))) {
                 depth_.enter();
                 Level& level = stack_.emplace_back();
                 level.levels = hops + 1;
@@ -973,7 +991,7 @@ private:
                 level.result = own(PyList_New(0));
                 return nb::object();
             }
-            if (PyDict_Check(o)) {
+            if (exact_dict || PyDict_Check(o)) {
                 depth_.enter();
                 Level& level = stack_.emplace_back();
                 level.is_dict = true;
