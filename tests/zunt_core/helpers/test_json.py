@@ -625,9 +625,6 @@ class Attrs:
         object.__setattr__(self, "reads", object.__getattribute__(self, "reads") + 1)
         return {"read": object.__getattribute__(self, "reads")}
 
-    def __getattribute__(self, name):
-        return object.__getattribute__(self, name)
-
 
 def test_to_dict_reads_dict_as_often_as_the_host():
     # hasattr(obj, "__dict__"), its truth, then the one converted.
