@@ -5,6 +5,7 @@
 
 #include <nanobind/stl/string.h>
 
+#include <new>
 #include <stdexcept>
 #include <string_view>
 
@@ -60,6 +61,8 @@ PyObject* run_body(PyObject* self, const FunctionData& d, PyObject* const* slots
         e.restore();
     } catch (const nb::cast_error&) {
         PyErr_SetString(PyExc_TypeError, "invalid argument type");
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
     }
@@ -189,6 +192,9 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
     } catch (const nb::cast_error&) {
         PyErr_SetString(PyExc_TypeError, "invalid argument type");
         return nullptr;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
         return nullptr;
@@ -291,6 +297,9 @@ PyObject* function_get_signature(PyObject* self, void*) {
             d.signature = build_signature(d).release().ptr();
         } catch (nb::python_error& e) {
             e.restore();
+            return nullptr;
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
             return nullptr;
         } catch (const std::exception& e) {
             PyErr_SetString(PyExc_SystemError, e.what());

@@ -6,6 +6,7 @@
 #include "runtime/coroutine.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/function.hpp"
+#include "runtime/walk.hpp"
 
 #include <memory>
 
@@ -134,6 +135,37 @@ nb::object convert_key_error(Call& c) {
     }
 }
 
+// for key, value in mapping.items(): fn(key, value)   (through ItemsCursor)
+nb::object walk_items(Call& c) {
+    ItemsCursor entries(c[0]);
+    PyObject* k;
+    PyObject* v;
+    while (entries.next(k, v)) {
+        nb::object key = nb::borrow(k), value = nb::borrow(v);
+        c[1](key, value);
+    }
+    return nb::none();
+}
+
+// for item in seq: fn(item)   (through SeqCursor)
+nb::object walk_seq(Call& c) {
+    SeqCursor items(c[0]);
+    PyObject* item;
+    while (items.next(item)) {
+        nb::object held = nb::borrow(item);
+        c[1](held);
+    }
+    return nb::none();
+}
+
+// Goes `levels` levels deep in one walk's depth budget.
+nb::object enter_levels(Call& c) {
+    DepthBudget depth;
+    const long levels = nb::cast<long>(c[0]);
+    for (long i = 0; i < levels; ++i) depth.enter();
+    return nb::none();
+}
+
 nb::object Widget_init(Call& c) {
     c[0].attr("value") = c[1];
     return nb::none();
@@ -168,6 +200,9 @@ NB_MODULE(_zunt_runtime_test, m) {
     scope.def({"convert_key_error", {arg("fn")}, convert_key_error});
     nb::object hk = scope.def({"hooked", {arg("awaitable"), arg("log"), arg("var"), arg("value")}, hooked});
     mark_coroutine_function(hk);
+    scope.def({"walk_items", {arg("mapping"), arg("fn")}, walk_items});
+    scope.def({"walk_seq", {arg("seq"), arg("fn")}, walk_seq});
+    scope.def({"enter_levels", {arg("levels")}, enter_levels});
 
     ClassBuilder widget(scope, "Widget", "A widget.");
     widget.method({"__init__", {arg("self"), arg("value")}, Widget_init})

@@ -7,6 +7,7 @@
 // code. Values placed in results are the caller's own objects, never copies.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/walk.hpp"
 #include "zunt/camel_case.hpp"
 #include "zunt/iso_datetime.hpp"
 #include "zunt_core/modules.hpp"
@@ -31,13 +32,46 @@ static_assert(sizeof(wchar_t) == sizeof(char32_t), "code points are read as wcha
 
 nb::object own(PyObject* obj) { return steal_or_throw(obj); }
 
-// `container[key]`
+// Type tests for the values a walk meets most: the exact built-in types are
+// told apart by their type object alone (a subclass test is a call into the
+// host under the stable ABI).
+inline bool exact_scalar(PyTypeObject* t) {
+    return t == &PyUnicode_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type;
+}
+
+// isinstance(obj, dict)
+inline bool is_dict(PyObject* obj) {
+    PyTypeObject* t = Py_TYPE(obj);
+    if (t == &PyDict_Type) return true;
+    if (exact_scalar(t) || obj == Py_None || t == &PyList_Type) return false;
+    return PyDict_Check(obj);
+}
+
+// isinstance(obj, list)
+inline bool is_list(PyObject* obj) {
+    PyTypeObject* t = Py_TYPE(obj);
+    if (t == &PyList_Type) return true;
+    if (exact_scalar(t) || obj == Py_None || t == &PyDict_Type) return false;
+    return PyList_Check(obj);
+}
+
+// isinstance(obj, (dict, list))
+inline bool dict_or_list(PyObject* obj) {
+    PyTypeObject* t = Py_TYPE(obj);
+    if (t == &PyDict_Type || t == &PyList_Type) return true;
+    if (exact_scalar(t) || obj == Py_None) return false;
+    return PyDict_Check(obj) || PyList_Check(obj);
+}
+
+// `container[key]`. An exact dict is searched directly, with the one lookup
+// its subscript makes, and the same KeyError when the key is missing.
 nb::object get_item(PyObject* container, PyObject* key) {
     if (PyDict_CheckExact(container)) {
         PyObject* value = PyDict_GetItemWithError(container, key);  // borrowed
         if (value != nullptr) return nb::borrow(value);
         if (PyErr_Occurred()) throw_current();
-        // Missing: let the host raise its KeyError.
+        nb::object args = own(PyTuple_Pack(1, key));
+        raise(PyExc_KeyError, args);
     }
     return own(PyObject_GetItem(container, key));
 }
@@ -60,135 +94,21 @@ nb::object call_method(PyObject* obj, nb::handle name) {
 
 nb::object call_method(PyObject* obj, const char* name) { return call_method(obj, nb::str(name)); }
 
-nb::object call_method(PyObject* obj, const char* name, PyObject* arg) {
-    nb::str method(name);
+nb::object call_method(PyObject* obj, nb::handle name, PyObject* arg) {
     PyObject* args[2] = {obj, arg};
-    return own(PyObject_VectorcallMethod(method.ptr(), args, 2, nullptr));
+    return own(PyObject_VectorcallMethod(name.ptr(), args, 2, nullptr));
 }
 
-std::string type_name(PyObject* obj) {
-    nb::object name = own(PyType_GetName(Py_TYPE(obj)));
-    return to_utf8(name);
-}
+nb::object call_method(PyObject* obj, const char* name, PyObject* arg) { return call_method(obj, nb::str(name), arg); }
 
-// The host's recursion guard around one level of a recursive walk.
-class RecursionGuard {
-public:
-    RecursionGuard() {
-        if (Py_EnterRecursiveCall("")) throw_current();
-    }
-    ~RecursionGuard() { Py_LeaveRecursiveCall(); }
-    RecursionGuard(const RecursionGuard&) = delete;
-    RecursionGuard& operator=(const RecursionGuard&) = delete;
-};
-
-// `for item in seq: if not f(item): break`. Exact lists are walked by index,
-// re-reading the length at each step like the host's list iterator.
-template <class F>
-void for_each(PyObject* seq, F&& f) {
-    if (PyList_CheckExact(seq)) {
-        for (Py_ssize_t i = 0; i < PyList_Size(seq); ++i) {
-            nb::object item = nb::borrow(PyList_GetItem(seq, i));
-            if (!f(item.ptr())) return;
-        }
-        return;
-    }
-    if (PyTuple_CheckExact(seq)) {
-        const Py_ssize_t n = PyTuple_Size(seq);
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            if (!f(PyTuple_GetItem(seq, i))) return;
-        }
-        return;
-    }
-    nb::object it = own(PyObject_GetIter(seq));
-    while (PyObject* item = PyIter_Next(it.ptr())) {
-        nb::object held = nb::steal(item);
-        if (!f(held.ptr())) return;
-    }
-    if (PyErr_Occurred()) throw_current();
-}
-
-// `k, v = pair`
-std::pair<nb::object, nb::object> unpack_pair(PyObject* pair) {
-    if (PyTuple_CheckExact(pair) && PyTuple_Size(pair) == 2) {
-        return {nb::borrow(PyTuple_GetItem(pair, 0)), nb::borrow(PyTuple_GetItem(pair, 1))};
-    }
-    PyObject* it = PyObject_GetIter(pair);
-    if (it == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_current();
-        PyErr_Clear();
-        raise(PyExc_TypeError, "cannot unpack non-iterable " + type_name(pair) + " object");
-    }
-    nb::object iter = nb::steal(it);
-    nb::object values[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject* item = PyIter_Next(it);
-        if (item == nullptr) {
-            if (PyErr_Occurred()) throw_current();
-            raise(PyExc_ValueError, "not enough values to unpack (expected 2, got " + std::to_string(i) + ")");
-        }
-        values[i] = nb::steal(item);
-    }
-    PyObject* extra = PyIter_Next(it);
-    if (extra != nullptr) {
-        Py_DECREF(extra);
-        raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    }
-    if (PyErr_Occurred()) throw_current();
-    return {std::move(values[0]), std::move(values[1])};
-}
-
-// `for k, v in d.items(): f(k, v)`. Exact dicts are walked in place and,
-// like the host's iterator, refuse a change of size while they are walked.
-template <class F>
-void for_each_item(PyObject* d, F&& f) {
-    if (PyDict_CheckExact(d)) {
-        const Py_ssize_t size = PyDict_Size(d);
-        Py_ssize_t pos = 0;
-        PyObject* k;
-        PyObject* v;
-        while (PyDict_Next(d, &pos, &k, &v)) {
-            nb::object key = nb::borrow(k), value = nb::borrow(v);
-            f(key.ptr(), value.ptr());
-            if (PyDict_Size(d) != size) raise(PyExc_RuntimeError, "dictionary changed size during iteration");
-        }
-        return;
-    }
-    nb::object items = call_method(d, "items");
-    for_each(items.ptr(), [&](PyObject* pair) {
-        auto [key, value] = unpack_pair(pair);
-        f(key.ptr(), value.ptr());
-        return true;
-    });
-}
-
-// d.copy() (exact dicts and lists copied directly)
-nb::object shallow_copy(PyObject* obj) {
-    if (PyDict_CheckExact(obj)) return own(PyDict_Copy(obj));
-    if (PyList_CheckExact(obj)) return own(PyList_GetSlice(obj, 0, PyList_Size(obj)));
-    return call_method(obj, "copy");
-}
-
-// `current[part]` after `if part not in current: current[part] = {}`. An
-// exact dict searched for an exact str answers both with one lookup. The only
-// code of the caller's that a lookup can run is the __eq__ of a stored key
-// whose hash collides with `part`; one lookup instead of two differs from the
-// host only for a key whose equality changes from one call to the next, which
-// no dict can hold consistently anyway.
-nb::object step_into(PyObject* current, PyObject* part) {
-    if (PyDict_CheckExact(current) && PyUnicode_CheckExact(part)) {
-        PyObject* found = PyDict_GetItemWithError(current, part);  // borrowed
-        if (found != nullptr) return nb::borrow(found);
-        if (PyErr_Occurred()) throw_current();
+// `current` after `if key not in target: target[key] = {}` and
+// `target = target[key]`.
+nb::object step_into(PyObject* target, PyObject* key) {
+    if (!contains(target, key)) {
         nb::object level = own(PyDict_New());
-        set_item(current, part, level.ptr());
-        return level;
+        set_item(target, key, level.ptr());
     }
-    if (!contains(current, part)) {
-        nb::object level = own(PyDict_New());
-        set_item(current, part, level.ptr());
-    }
-    return get_item(current, part);
+    return get_item(target, key);
 }
 
 // ---------------------------------------------------------------------------
@@ -210,28 +130,14 @@ nb::object get_value(PyObject* obj, PyObject* key) {
         if (PyErr_Occurred()) throw_current();
         return nb::none();
     }
-    if (PyDict_Check(obj)) return call_method(obj, "get", key);
+    if (is_dict(obj)) return call_method(obj, "get", key);
     std::optional<nb::object> value = read_attr(obj, key);
     return value ? std::move(*value) : nb::none();
 }
 
 bool has_value(PyObject* obj, PyObject* key) {
-    if (PyDict_Check(obj)) return contains(obj, key);
+    if (is_dict(obj)) return contains(obj, key);
     return read_attr(obj, key).has_value();
-}
-
-// has_value(obj, key) and then, when present, get_value(obj, key). An exact
-// dict answers both with one lookup; anything else is read twice, as the
-// two calls would.
-std::optional<nb::object> lookup(PyObject* obj, PyObject* key) {
-    if (PyDict_CheckExact(obj)) {
-        PyObject* value = PyDict_GetItemWithError(obj, key);  // borrowed
-        if (value != nullptr) return nb::borrow(value);
-        if (PyErr_Occurred()) throw_current();
-        return std::nullopt;
-    }
-    if (!has_value(obj, key)) return std::nullopt;
-    return get_value(obj, key);
 }
 
 nb::object json_get_value(Call& c) { return get_value(c[0].ptr(), c[1].ptr()); }
@@ -240,164 +146,338 @@ nb::object json_has_value(Call& c) { return nb::bool_(has_value(c[0].ptr(), c[1]
 
 // ---------------------------------------------------------------------------
 // filter_json
+//
+// The host's reading of `fields` is followed step by step: the bases are
+// worked out afresh for every record, and each base's bare and related
+// fields when its turn comes, so code of the caller's that changes `fields`
+// on the way (a property read from a record) changes what later bases and
+// records keep, as it would in Python. While `fields` is an exact list or
+// tuple of exact str, working these out runs nothing of the caller's and
+// depends only on which str objects it holds: the plan made from them is
+// reused for as long as `fields` holds the very same objects, checked before
+// each use.
+
+// A related field: the whole path, and, for an exact str, its segments after
+// the first (splitting an exact str runs nothing of the caller's, so it is
+// done once).
+struct Related {
+    nb::object field;
+    bool split = false;
+    std::vector<nb::object> segments;
+};
 
 struct BaseField {
     nb::object name;
     bool bare = false;
-    // The segments after the base name of each related field, in order.
-    std::vector<std::vector<nb::object>> related;
+    std::vector<Related> related;
+};
+
+struct FieldPlan {
+    std::vector<nb::object> fields;  // the str objects it was made from, held
+    nb::object tuple;                // or the tuple of them
+    std::vector<BaseField> bases;
 };
 
 struct FilterContext {
     PyObject* fields;
-    nb::object dot = nb::str(".");
-    nb::object dict_name = nb::str("__dict__");
-    // Built once for a list or tuple of fields; anything else (an iterator,
-    // say) is read afresh at every level, as the host would.
-    bool reusable = false;
-    std::optional<std::vector<BaseField>> plan;
+    nb::str dot{"."};
+    nb::str dict_name{"__dict__"};
+    nb::str split_name{"split"};
+    nb::str startswith_name{"startswith"};
+    std::optional<FieldPlan> plan;
 };
+
+// An exact list or tuple of exact str.
+bool plain_fields(PyObject* fields) {
+    const bool list = PyList_CheckExact(fields);
+    if (!list && !PyTuple_CheckExact(fields)) return false;
+    const Py_ssize_t n = list ? PyList_Size(fields) : PyTuple_Size(fields);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* f = list ? PyList_GetItem(fields, i) : PyTuple_GetItem(fields, i);
+        if (!PyUnicode_CheckExact(f)) return false;
+    }
+    return true;
+}
+
+// True while `fields` holds exactly the objects the plan was made from.
+bool plan_holds(const FilterContext& ctx) {
+    if (!ctx.plan) return false;
+    PyObject* fields = ctx.fields;
+    const std::vector<nb::object>& made_from = ctx.plan->fields;
+    const Py_ssize_t n = static_cast<Py_ssize_t>(made_from.size());
+    if (PyList_CheckExact(fields)) {
+        if (PyList_Size(fields) != n) return false;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (PyList_GetItem(fields, i) != made_from[static_cast<std::size_t>(i)].ptr()) return false;
+        }
+        return true;
+    }
+    // A tuple cannot change: the plan holds for the same tuple.
+    return PyTuple_CheckExact(fields) && ctx.plan->tuple.ptr() == fields;
+}
 
 // field.split(".")
 nb::object split_path(FilterContext& ctx, PyObject* field) {
     if (PyUnicode_CheckExact(field)) return own(PyUnicode_Split(field, ctx.dot.ptr(), -1));
-    return call_method(field, "split", ctx.dot.ptr());
+    return call_method(field, ctx.split_name, ctx.dot.ptr());
 }
 
-std::vector<BaseField> build_plan(FilterContext& ctx) {
-    PyObject* fields = ctx.fields;
-    std::vector<BaseField> bases;
-    nb::object seen = own(PyDict_New());
-    for_each(fields, [&](PyObject* field) {
-        nb::object parts = split_path(ctx, field);
-        nb::object first = PyList_CheckExact(parts.ptr()) && PyList_Size(parts.ptr()) > 0
-                               ? nb::borrow(PyList_GetItem(parts.ptr(), 0))
-                               : own(PySequence_GetItem(parts.ptr(), 0));
-        int known = PyDict_Contains(seen.ptr(), first.ptr());
-        if (known < 0) throw_current();
-        if (!known) {
-            set_item(seen.ptr(), first.ptr(), Py_None);
-            bases.push_back(BaseField{first});
-        }
-        return true;
-    });
-    for (BaseField& base : bases) {
-        base.bare = contains(fields, base.name.ptr());
-        if (base.bare) continue;
-        nb::object prefix = PyUnicode_CheckExact(base.name.ptr())
-                                ? own(PyUnicode_Concat(base.name.ptr(), ctx.dot.ptr()))
-                                : own(PyNumber_Add(base.name.ptr(), ctx.dot.ptr()));
-        for_each(fields, [&](PyObject* field) {
-            bool related;
-            if (PyUnicode_CheckExact(field) && PyUnicode_CheckExact(prefix.ptr())) {
-                Py_ssize_t r = PyUnicode_Tailmatch(field, prefix.ptr(), 0, PY_SSIZE_T_MAX, -1);
-                if (r < 0) throw_current();
-                related = r != 0;
-            } else {
-                related = truthy(call_method(field, "startswith", prefix.ptr()).ptr());
-            }
-            if (!related) return true;
-            nb::object parts = split_path(ctx, field);
-            std::vector<nb::object> segments;
-            if (PyList_CheckExact(parts.ptr())) {
-                const Py_ssize_t n = PyList_Size(parts.ptr());
-                for (Py_ssize_t i = 1; i < n; ++i) segments.push_back(nb::borrow(PyList_GetItem(parts.ptr(), i)));
-            } else {
-                nb::object tail = own(PySequence_GetSlice(parts.ptr(), 1, PY_SSIZE_T_MAX));
-                for_each(tail.ptr(), [&](PyObject* s) {
-                    segments.push_back(nb::borrow(s));
-                    return true;
-                });
-            }
-            base.related.push_back(std::move(segments));
-            return true;
-        });
+Related make_related(FilterContext& ctx, nb::object field) {
+    Related related{std::move(field)};
+    if (PyUnicode_CheckExact(related.field.ptr())) {
+        nb::object parts = split_path(ctx, related.field.ptr());
+        const Py_ssize_t n = PyList_Size(parts.ptr());
+        for (Py_ssize_t i = 1; i < n; ++i) related.segments.push_back(nb::borrow(PyList_GetItem(parts.ptr(), i)));
+        related.split = true;
     }
+    return related;
+}
+
+// bases = {}; for field in fields: bases[field.split(".")[0]] = None
+std::vector<BaseField> find_bases(FilterContext& ctx) {
+    nb::object seen = own(PyDict_New());
+    SeqCursor fields(ctx.fields);
+    PyObject* field;
+    while (fields.next(field)) {
+        nb::object held = nb::borrow(field);
+        nb::object parts = split_path(ctx, field);
+        nb::object first;
+        if (PyList_CheckExact(parts.ptr()) && PyList_Size(parts.ptr()) > 0) {
+            first = nb::borrow(PyList_GetItem(parts.ptr(), 0));
+        } else {
+            nb::object zero = own(PyLong_FromLong(0));
+            first = own(PyObject_GetItem(parts.ptr(), zero.ptr()));
+        }
+        set_item(seen.ptr(), first.ptr(), Py_None);
+    }
+    std::vector<BaseField> bases;
+    Py_ssize_t pos = 0;
+    PyObject* name;
+    PyObject* unused;
+    while (PyDict_Next(seen.ptr(), &pos, &name, &unused)) bases.push_back(BaseField{nb::borrow(name)});
     return bases;
 }
 
-// A new dict holding, for each related field, the leaf it names in `source`,
-// under the same chain of keys.
-nb::object build_record(PyObject* source, const BaseField& base) {
-    nb::object record = own(PyDict_New());
-    for (const std::vector<nb::object>& segments : base.related) {
-        if (segments.empty()) continue;
-        const std::size_t last = segments.size() - 1;
-        nb::object current = nb::borrow(source);
-        bool found = true;
-        for (std::size_t i = 0; i < last; ++i) {
-            std::optional<nb::object> next = lookup(current.ptr(), segments[i].ptr());
-            if (!next) {
-                found = false;
-                break;
-            }
-            current = std::move(*next);
+// base in fields
+bool is_bare(FilterContext& ctx, PyObject* base) { return check_test(PySequence_Contains(ctx.fields, base)); }
+
+// [f for f in fields if f.startswith(base + ".")]
+std::vector<Related> find_related(FilterContext& ctx, PyObject* base) {
+    std::vector<Related> related;
+    SeqCursor fields(ctx.fields);
+    PyObject* field;
+    while (fields.next(field)) {
+        nb::object held = nb::borrow(field);
+        bool match;
+        if (PyUnicode_CheckExact(field) && PyUnicode_CheckExact(base)) {
+            nb::object prefix = own(PyUnicode_Concat(base, ctx.dot.ptr()));
+            Py_ssize_t r = PyUnicode_Tailmatch(field, prefix.ptr(), 0, PY_SSIZE_T_MAX, -1);
+            if (r < 0) throw_current();
+            match = r != 0;
+        } else {
+            nb::object startswith = own(PyObject_GetAttr(field, ctx.startswith_name.ptr()));
+            nb::object prefix = own(PyNumber_Add(base, ctx.dot.ptr()));
+            match = truthy(own(call_one(startswith.ptr(), prefix.ptr())));
         }
-        if (!found || !has_value(current.ptr(), segments[last].ptr())) continue;
-        nb::object target = record;
-        for (std::size_t i = 0; i < last; ++i) target = step_into(target.ptr(), segments[i].ptr());
-        nb::object leaf = get_value(current.ptr(), segments[last].ptr());
-        set_item(target.ptr(), segments[last].ptr(), leaf.ptr());
+        if (match) related.push_back(make_related(ctx, std::move(held)));
+    }
+    return related;
+}
+
+void make_plan(FilterContext& ctx) {
+    FieldPlan plan;
+    PyObject* fields = ctx.fields;
+    const bool list = PyList_CheckExact(fields);
+    const Py_ssize_t n = list ? PyList_Size(fields) : PyTuple_Size(fields);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        plan.fields.push_back(nb::borrow(list ? PyList_GetItem(fields, i) : PyTuple_GetItem(fields, i)));
+    }
+    if (!list) plan.tuple = nb::borrow(fields);
+    plan.bases = find_bases(ctx);
+    for (BaseField& base : plan.bases) {
+        base.bare = is_bare(ctx, base.name.ptr());
+        if (!base.bare) base.related = find_related(ctx, base.name.ptr());
+    }
+    ctx.plan = std::move(plan);
+}
+
+// One related field of _record(source, related), for a field whose segments
+// are known:
+//
+//     current = source
+//     for key in keys[:-1]:
+//         if not has_value(current, key): return
+//         current = get_value(current, key)
+//     if has_value(current, keys[-1]):
+//         target = record
+//         for key in keys[:-1]:
+//             if key not in target: target[key] = {}
+//             target = target[key]
+//         target[keys[-1]] = get_value(current, keys[-1])
+void place_leaf(PyObject* record, PyObject* source, const std::vector<nb::object>& keys) {
+    // A related field always holds a "." after its base; only a base made
+    // by a str subclass's own split() or __add__ can relate a field without.
+    if (keys.empty()) raise(PyExc_IndexError, "list index out of range");
+    const std::size_t last = keys.size() - 1;
+    nb::object current = nb::borrow(source);
+    for (std::size_t i = 0; i < last; ++i) {
+        if (!has_value(current.ptr(), keys[i].ptr())) return;
+        current = get_value(current.ptr(), keys[i].ptr());
+    }
+    if (!has_value(current.ptr(), keys[last].ptr())) return;
+    nb::object target = nb::borrow(record);
+    for (std::size_t i = 0; i < last; ++i) target = step_into(target.ptr(), keys[i].ptr());
+    nb::object leaf = get_value(current.ptr(), keys[last].ptr());
+    set_item(target.ptr(), keys[last].ptr(), leaf.ptr());
+}
+
+// The same for any other field, every step through the host's protocols:
+// keys = field.split(".")[1:], and keys[:-1] and keys[-1] read where the
+// Python reads them.
+void place_leaf_generic(FilterContext& ctx, PyObject* record, PyObject* source, PyObject* field) {
+    nb::object one = own(PyLong_FromLong(1));
+    nb::object minus_one = own(PyLong_FromLong(-1));
+    nb::object tail = own(PySlice_New(one.ptr(), Py_None, Py_None));
+    nb::object head = own(PySlice_New(Py_None, minus_one.ptr(), Py_None));
+    nb::object keys = own(PyObject_GetItem(split_path(ctx, field).ptr(), tail.ptr()));
+
+    nb::object current = nb::borrow(source);
+    {
+        SeqCursor walk(own(PyObject_GetItem(keys.ptr(), head.ptr())));
+        PyObject* key;
+        while (walk.next(key)) {
+            nb::object held = nb::borrow(key);
+            if (!has_value(current.ptr(), key)) return;
+            current = get_value(current.ptr(), key);
+        }
+    }
+    if (!has_value(current.ptr(), own(PyObject_GetItem(keys.ptr(), minus_one.ptr())).ptr())) return;
+    nb::object target = nb::borrow(record);
+    {
+        SeqCursor walk(own(PyObject_GetItem(keys.ptr(), head.ptr())));
+        PyObject* key;
+        while (walk.next(key)) {
+            nb::object held = nb::borrow(key);
+            target = step_into(target.ptr(), key);
+        }
+    }
+    nb::object leaf = get_value(current.ptr(), own(PyObject_GetItem(keys.ptr(), minus_one.ptr())).ptr());
+    nb::object last = own(PyObject_GetItem(keys.ptr(), minus_one.ptr()));
+    set_item(target.ptr(), last.ptr(), leaf.ptr());
+}
+
+// _record(source, related): a new dict holding, for each related field, the
+// leaf it names in `source` under the same chain of keys.
+nb::object build_record(FilterContext& ctx, PyObject* source, const std::vector<Related>& related) {
+    nb::object record = own(PyDict_New());
+    for (const Related& r : related) {
+        if (r.split) {
+            place_leaf(record.ptr(), source, r.segments);
+        } else {
+            place_leaf_generic(ctx, record.ptr(), source, r.field.ptr());
+        }
     }
     return record;
 }
 
-bool has_instance_dict(FilterContext& ctx, PyObject* obj) {
-    return read_attr(obj, ctx.dict_name.ptr()).has_value();
-}
+// filter_json(data, fields) for a `data` that is not a list (and `fields`
+// true).
+nb::object filter_record(FilterContext& ctx, PyObject* data) {
+    if (!is_dict(data) && !read_attr(data, ctx.dict_name.ptr())) return nb::borrow(data);
 
-nb::object filter_node(FilterContext& ctx, PyObject* data) {
-    if (!truthy(ctx.fields)) return nb::borrow(data);
-    if (PyList_Check(data)) {
-        RecursionGuard guard;
-        nb::object result = own(PyList_New(0));
-        for_each(data, [&](PyObject* item) {
-            list_append(result.ptr(), filter_node(ctx, item).ptr());
-            return true;
-        });
-        return result;
-    }
-    if (!PyDict_Check(data) && !has_instance_dict(ctx, data)) return nb::borrow(data);
-
+    // The bases, from `fields` as it is now.
+    const std::vector<BaseField>* bases;
     std::vector<BaseField> fresh;
-    const std::vector<BaseField>* plan;
-    if (ctx.reusable) {
-        if (!ctx.plan) ctx.plan = build_plan(ctx);
-        plan = &*ctx.plan;
+    bool planned = false;
+    if (plan_holds(ctx)) {
+        planned = true;
+    } else if (plain_fields(ctx.fields)) {
+        make_plan(ctx);
+        planned = true;
     } else {
-        fresh = build_plan(ctx);
-        plan = &fresh;
+        fresh = find_bases(ctx);
     }
+    bases = planned ? &ctx.plan->bases : &fresh;
 
     nb::object result = own(PyDict_New());
-    for (const BaseField& base : *plan) {
+    for (std::size_t i = 0; i < bases->size(); ++i) {
+        const BaseField& base = (*bases)[i];
         PyObject* name = base.name.ptr();
-        nb::object value = get_value(data, name);
-        if (base.bare) {
+        // The plan answers for as long as `fields` holds what it was made
+        // from; the caller's code may have changed it since the last base.
+        const bool use_plan = planned && (i == 0 || plan_holds(ctx));
+        if (use_plan ? base.bare : is_bare(ctx, name)) {
+            nb::object value = get_value(data, name);
             if (!value.is_none() || has_value(data, name)) set_item(result.ptr(), name, value.ptr());
             continue;
         }
+        std::vector<Related> found;
+        if (!use_plan) found = find_related(ctx, name);
+        const std::vector<Related>& related = use_plan ? base.related : found;
+
+        nb::object value = get_value(data, name);
         if (value.is_none() && !has_value(data, name)) continue;
-        if (PyList_Check(value.ptr())) {
+        if (is_list(value.ptr())) {
             nb::object records = own(PyList_New(0));
-            for_each(value.ptr(), [&](PyObject* item) {
-                nb::object record = build_record(item, base);
+            SeqCursor items(value);
+            PyObject* item;
+            while (items.next(item)) {
+                nb::object held = nb::borrow(item);
+                nb::object record = build_record(ctx, item, related);
                 if (PyDict_Size(record.ptr()) > 0) list_append(records.ptr(), record.ptr());
-                return true;
-            });
+            }
             if (PyList_Size(records.ptr()) > 0) set_item(result.ptr(), name, records.ptr());
         } else {
-            nb::object record = build_record(value.ptr(), base);
+            nb::object record = build_record(ctx, value.ptr(), related);
             if (PyDict_Size(record.ptr()) > 0) set_item(result.ptr(), name, record.ptr());
         }
     }
     return result;
 }
 
+// filter_json(data, fields): lists are filtered item by item, at any depth,
+// on an explicit stack; `fields` is tested for truth before each item, as the
+// recursive call would.
 nb::object json_filter_json(Call& c) {
     FilterContext ctx{c[1].ptr()};
-    ctx.reusable = PyList_Check(ctx.fields) || PyTuple_Check(ctx.fields);
-    return filter_node(ctx, c[0].ptr());
+    PyObject* data = c[0].ptr();
+    if (!truthy(ctx.fields)) return nb::borrow(data);
+    if (!is_list(data)) return filter_record(ctx, data);
+
+    struct Level {
+        SeqCursor items;
+        nb::object result;
+    };
+    std::vector<Level> stack;
+    DepthBudget depth;
+    depth.enter();
+    stack.push_back(Level{SeqCursor(c[0]), own(PyList_New(0))});
+    for (;;) {
+        Level* top = &stack.back();
+        PyObject* item;
+        bool deeper = false;
+        while (top->items.next(item)) {
+            nb::object held = nb::borrow(item);
+            if (!truthy(ctx.fields)) {
+                list_append(top->result.ptr(), item);
+                continue;
+            }
+            if (is_list(item)) {
+                depth.enter();
+                stack.push_back(Level{SeqCursor(held), own(PyList_New(0))});
+                deeper = true;
+                break;
+            }
+            nb::object filtered = filter_record(ctx, item);
+            list_append(top->result.ptr(), filtered.ptr());
+        }
+        if (deeper) continue;
+        nb::object done = std::move(top->result);
+        stack.pop_back();
+        depth.leave();
+        if (stack.empty()) return done;
+        list_append(stack.back().result.ptr(), done.ptr());
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -438,167 +518,295 @@ nb::object camel_to_snake(Call& c, PyObject* text) {
 nb::object json_camel_to_snake_case(Call& c) { return camel_to_snake(c, c[0].ptr()); }
 
 // Converted keys of one call, by key object: the trees these functions see
-// repeat the same key objects in every record.
+// repeat the same key objects in every record. The cache holds both keys.
 struct KeyCache {
     Call& call;
     std::unordered_map<PyObject*, std::pair<nb::object, nb::object>> converted;  // key -> (key, new key)
+    nb::object last;  // a conversion the cache had no room for
 
-    nb::object convert(PyObject* key) {
+    // The converted key, borrowed: valid until the next call.
+    PyObject* convert(PyObject* key) {
         auto it = converted.find(key);
-        if (it != converted.end()) return it->second.second;
+        if (it != converted.end()) return it->second.second.ptr();
         nb::object new_key = camel_to_snake(call, key);
-        if (converted.size() < 4096) converted.emplace(key, std::make_pair(nb::borrow(key), new_key));
-        return new_key;
+        if (converted.size() < 4096) {
+            return converted.emplace(key, std::make_pair(nb::borrow(key), std::move(new_key))).first->second.second.ptr();
+        }
+        last = std::move(new_key);
+        return last.ptr();
     }
 };
 
-// No code of the caller's runs while an exact dict or list is converted (keys
-// go through the native scan or the host's re.sub and str.lower), so exact
-// containers are read in place: their shallow copy could not differ.
-nb::object convert_keys(KeyCache& keys, PyObject* data) {
-    if (PyDict_CheckExact(data)) {
-        RecursionGuard guard;
-        nb::object result = own(PyDict_New());
-        Py_ssize_t pos = 0;
-        PyObject* k;
-        PyObject* v;
-        while (PyDict_Next(data, &pos, &k, &v)) {
-            nb::object new_key = keys.convert(k);
-            if (PyDict_Check(v) || PyList_Check(v)) {
-                nb::object value = nb::borrow(v);  // held: a subclass's copy() is the caller's code
-                nb::object new_value = convert_keys(keys, value.ptr());
-                set_item(result.ptr(), new_key.ptr(), new_value.ptr());
-            } else {
-                set_item(result.ptr(), new_key.ptr(), v);
-            }
-        }
-        return result;
-    }
-    if (PyList_CheckExact(data)) {
-        RecursionGuard guard;
-        const Py_ssize_t n = PyList_Size(data);
-        nb::object result = own(PyList_New(n));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject* item = PyList_GetItem(data, i);
-            PyObject* converted;
-            if (PyDict_Check(item) || PyList_Check(item)) {
-                nb::object held = nb::borrow(item);
-                converted = convert_keys(keys, held.ptr()).release().ptr();
-            } else {
-                converted = Py_NewRef(item);
-            }
-            PyList_SetItem(result.ptr(), i, converted);
-        }
-        return result;
-    }
-    if (PyDict_Check(data)) {
-        RecursionGuard guard;
-        nb::object copy = shallow_copy(data);
-        nb::object result = own(PyDict_New());
-        for_each_item(copy.ptr(), [&](PyObject* key, PyObject* value) {
-            nb::object new_key = keys.convert(key);
-            nb::object new_value = convert_keys(keys, value);
-            set_item(result.ptr(), new_key.ptr(), new_value.ptr());
-        });
-        return result;
-    }
-    if (PyList_Check(data)) {
-        RecursionGuard guard;
-        nb::object copy = shallow_copy(data);
-        nb::object result = own(PyList_New(0));
-        for_each(copy.ptr(), [&](PyObject* item) {
-            list_append(result.ptr(), convert_keys(keys, item).ptr());
-            return true;
-        });
-        return result;
-    }
-    return nb::borrow(data);
-}
+// convert_keys_to_snake_case(data), as the host runs
+//
+//     if isinstance(data, dict):
+//         return {camel_to_snake_case(k): convert_keys_to_snake_case(v) for k, v in data.copy().items()}
+//     if isinstance(data, list):
+//         return [convert_keys_to_snake_case(item) for item in data.copy()]
+//     return data
+//
+// on an explicit stack. Each level walks the shallow copy of its dict or list.
+// An exact dict or list is walked in place instead, for as long as none of
+// the caller's code has run since the level began: until then it cannot
+// differ from its copy. Before any such code runs (a subclass's copy() and
+// what its result does when walked, the host's re for a key that is not an
+// exact str), every level still in place takes its copy.
+class ConvertWalk {
+public:
+    explicit ConvertWalk(Call& call) : keys_{call, {}, {}} {}
 
-nb::object json_convert_keys_to_snake_case(Call& c) {
-    KeyCache keys{c, {}};
-    return convert_keys(keys, c[0].ptr());
-}
+    nb::object run(nb::handle data) {
+        if (!dict_or_list(data.ptr())) return nb::borrow(data);
+        push(nb::borrow(data));
+        PyObject* key;
+        PyObject* item;
+        nb::object held_key, held_item;  // across the caller's code
+        for (;;) {
+            Frame* top = &stack_.back();
+            bool deeper = false;
+            if (top->is_dict) {
+                const bool fixed = top->fixed;
+                const bool generic = !top->entries.in_place();
+                for (;;) {
+                    if (generic) before_callers_code();  // items() of a copy() result
+                    if (!(fixed ? top->entries.next_unchanged(key, item) : top->entries.next(key, item))) break;
+                    // The key first, as the comprehension does. Only the
+                    // host's re, for a key that is not an exact str, can run
+                    // code of the caller's here.
+                    if (!PyUnicode_CheckExact(key)) {
+                        held_key = nb::borrow(key);
+                        held_item = nb::borrow(item);
+                        before_callers_code();
+                    }
+                    PyObject* new_key = keys_.convert(key);
+                    if (dict_or_list(item)) {
+                        top->key = nb::borrow(new_key);
+                        deeper = true;
+                        break;
+                    }
+                    set_item(top->result.ptr(), new_key, item);
+                }
+            } else {
+                const bool generic = !top->items.in_place();
+                for (;;) {
+                    if (generic) before_callers_code();  // iter() of a copy() result
+                    if (!top->items.next(item)) break;
+                    if (dict_or_list(item)) {
+                        deeper = true;
+                        break;
+                    }
+                    top->add(item);
+                }
+            }
+            if (deeper) {
+                push(nb::borrow(item));
+                continue;
+            }
+            nb::object done = finish();
+            if (stack_.empty()) return done;
+            top = &stack_.back();
+            if (top->is_dict) {
+                set_item(top->result.ptr(), top->key.ptr(), done.ptr());
+            } else {
+                top->add(done.ptr());
+            }
+        }
+    }
+
+private:
+    struct Frame {
+        bool is_dict = false;
+        // True while the level walks its exact dict or list in place of the
+        // copy the host would walk.
+        bool in_place = false;
+        // True for an exact dict: walked in place, then as its own copy, it
+        // cannot change while it is walked (the result of a subclass's
+        // copy() can).
+        bool fixed = false;
+        ItemsCursor entries;  // a dict's copy
+        SeqCursor items;      // a list's copy
+        nb::object result;
+        nb::object key;       // the converted key of the value being converted
+        // A list walked in place has as many items as its copy would: its
+        // result is made at that size and filled in order.
+        Py_ssize_t filled = -1;
+        Py_ssize_t size = 0;
+
+        void add(PyObject* item) {
+            if (filled >= 0 && filled < size) {
+                PyList_SetItem(result.ptr(), filled++, Py_NewRef(item));
+            } else {
+                list_append(result.ptr(), item);
+            }
+        }
+    };
+
+    // A new level for a dict or list.
+    void push(nb::object data) {
+        PyObject* d = data.ptr();
+        depth_.enter();
+        Frame& frame = stack_.emplace_back();
+        if (PyDict_Check(d)) {
+            frame.is_dict = true;
+            if (PyDict_CheckExact(d)) {
+                frame.entries = ItemsCursor(data);
+                frame.in_place = true;
+                frame.fixed = true;
+            } else {
+                before_callers_code();
+                frame.entries = ItemsCursor(call_method(d, "copy"));
+            }
+            frame.result = own(PyDict_New());
+        } else {
+            if (PyList_CheckExact(d)) {
+                frame.items = SeqCursor(data);
+                frame.in_place = true;
+                frame.size = PyList_Size(d);
+                frame.filled = 0;
+            } else {
+                before_callers_code();
+                frame.items = SeqCursor(call_method(d, "copy"));
+            }
+            frame.result = own(PyList_New(frame.size));
+        }
+    }
+
+    nb::object finish() {
+        Frame& top = stack_.back();
+        // Never the case (see Frame::add), but a result with empty slots
+        // must not get out.
+        if (top.filled >= 0 && top.filled < top.size &&
+            PyList_SetSlice(top.result.ptr(), top.filled, top.size, nullptr) < 0) {
+            throw_current();
+        }
+        nb::object result = std::move(top.result);
+        stack_.pop_back();
+        depth_.leave();
+        if (in_place_from_ > stack_.size()) in_place_from_ = stack_.size();
+        return result;
+    }
+
+    // Every level that walks its dict or list in place takes its copy now.
+    void before_callers_code() {
+        for (std::size_t i = in_place_from_; i < stack_.size(); ++i) {
+            Frame& frame = stack_[i];
+            if (!frame.in_place) continue;
+            if (frame.is_dict) {
+                frame.entries.detach();
+            } else {
+                frame.items.detach();
+            }
+            frame.in_place = false;
+        }
+        in_place_from_ = stack_.size();
+    }
+
+    KeyCache keys_;
+    DepthBudget depth_;
+    std::vector<Frame> stack_;
+    std::size_t in_place_from_ = 0;  // levels below this one have their copy
+};
+
+nb::object json_convert_keys_to_snake_case(Call& c) { return ConvertWalk(c).run(c[0]); }
 
 // ---------------------------------------------------------------------------
 // merge_dicts
 
-nb::object merge(PyObject* d1, PyObject* d2) {
-    RecursionGuard guard;
-    nb::object result = shallow_copy(d1);
-    for_each_item(d2, [&](PyObject* key, PyObject* value) {
-        PyObject* target = result.ptr();
-        std::optional<nb::object> existing;
-        if (PyDict_CheckExact(target)) {
-            PyObject* found = PyDict_GetItemWithError(target, key);  // borrowed
-            if (found != nullptr) {
-                existing = nb::borrow(found);
-            } else if (PyErr_Occurred()) {
-                throw_current();
+// merge_dicts(d1, d2), as the host runs
+//
+//     result = d1.copy()
+//     for k, v in d2.items():
+//         if k in result and isinstance(result[k], dict) and isinstance(v, dict):
+//             result[k] = merge_dicts(result[k], v)
+//         else:
+//             result[k] = v
+//     return result
+//
+// on an explicit stack. Each d2 is walked live, as the host's items()
+// iterator walks it.
+class MergeWalk {
+public:
+    nb::object run(PyObject* d1, PyObject* d2) {
+        push(d1, d2);
+        for (;;) {
+            Level* top = &stack_.back();
+            bool deeper = false;
+            PyObject* k;
+            PyObject* v;
+            while (top->entries.next(k, v)) {
+                // Held: membership, lookups and stores may run the caller's
+                // code (a key's __hash__ or __eq__, a subclass's methods).
+                nb::object key = nb::borrow(k), value = nb::borrow(v);
+                PyObject* result = top->result.ptr();
+                if (contains(result, k) && is_dict(get_item(result, k).ptr()) && is_dict(v)) {
+                    nb::object left = get_item(result, k);
+                    top->key = std::move(key);
+                    push(left.ptr(), v);
+                    deeper = true;
+                    break;
+                }
+                set_item(result, k, v);
             }
-        } else if (contains(target, key)) {
-            existing = get_item(target, key);
+            if (deeper) continue;
+            nb::object done = std::move(top->result);
+            stack_.pop_back();
+            depth_.leave();
+            if (stack_.empty()) return done;
+            top = &stack_.back();
+            set_item(top->result.ptr(), top->key.ptr(), done.ptr());
+            top->key.reset();
         }
-        if (existing && PyDict_Check(existing->ptr()) && PyDict_Check(value)) {
-            nb::object merged = merge(existing->ptr(), value);
-            set_item(target, key, merged.ptr());
-        } else {
-            set_item(target, key, value);
-        }
-    });
-    return result;
-}
+    }
 
-nb::object json_merge_dicts(Call& c) { return merge(c[0].ptr(), c[1].ptr()); }
+private:
+    struct Level {
+        nb::object result;
+        ItemsCursor entries;
+        nb::object key;  // the key whose two dicts are being merged
+    };
+
+    void push(PyObject* d1, PyObject* d2) {
+        depth_.enter();
+        Level& level = stack_.emplace_back();
+        level.result = PyDict_CheckExact(d1) ? own(PyDict_Copy(d1)) : call_method(d1, "copy");
+        level.entries = ItemsCursor(d2);
+    }
+
+    std::vector<Level> stack_;
+    DepthBudget depth_;
+};
+
+nb::object json_merge_dicts(Call& c) { return MergeWalk().run(c[0].ptr(), c[1].ptr()); }
 
 // ---------------------------------------------------------------------------
 // get_value_by_path / set_value_by_path
 
 nb::object json_get_value_by_path(Call& c) {
     nb::object current = nb::borrow(c[0]);
-    bool missing = false;
-    for_each(c[1].ptr(), [&](PyObject* part) {
+    SeqCursor parts(c[1]);
+    PyObject* p;
+    while (parts.next(p)) {
+        nb::object part = nb::borrow(p);
         PyObject* cur = current.ptr();
-        if (PyDict_Check(cur)) {
-            if (PyDict_CheckExact(cur)) {
-                PyObject* value = PyDict_GetItemWithError(cur, part);  // borrowed
-                if (value == nullptr) {
-                    if (PyErr_Occurred()) throw_current();
-                    missing = true;
-                    return false;
-                }
-                current = nb::borrow(value);
-                return true;
-            }
-            if (!contains(cur, part)) {
-                missing = true;
-                return false;
-            }
-            current = get_item(cur, part);
-            return true;
-        }
-        if (PyList_Check(cur)) {
+        if (is_dict(cur)) {
+            if (!contains(cur, p)) return nb::none();
+            current = get_item(cur, p);
+        } else if (is_list(cur)) {
+            // [item[part] for item in current if isinstance(item, dict) and part in item] or None
             nb::object projected = own(PyList_New(0));
-            for_each(cur, [&](PyObject* item) {
-                if (PyDict_CheckExact(item)) {
-                    PyObject* value = PyDict_GetItemWithError(item, part);  // borrowed
-                    if (value != nullptr) {
-                        list_append(projected.ptr(), value);
-                    } else if (PyErr_Occurred()) {
-                        throw_current();
-                    }
-                } else if (PyDict_Check(item) && contains(item, part)) {
-                    list_append(projected.ptr(), get_item(item, part).ptr());
-                }
-                return true;
-            });
-            current = PyList_Size(projected.ptr()) > 0 ? projected : nb::none();
-            return true;
+            SeqCursor items(current);
+            PyObject* item;
+            while (items.next(item)) {
+                if (!is_dict(item)) continue;
+                nb::object held = nb::borrow(item);
+                if (contains(item, p)) list_append(projected.ptr(), get_item(item, p).ptr());
+            }
+            current = PyList_Size(projected.ptr()) > 0 ? std::move(projected) : nb::none();
+        } else {
+            return nb::none();
         }
-        missing = true;
-        return false;
-    });
-    return missing ? nb::none() : current;
+    }
+    return current;
 }
 
 nb::object json_set_value_by_path(Call& c) {
@@ -626,11 +834,12 @@ nb::object json_set_value_by_path(Call& c) {
     } else {
         nb::object minus_one = own(PyLong_FromLong(-1));
         nb::object slice = own(PySlice_New(Py_None, minus_one.ptr(), Py_None));
-        nb::object head = own(PyObject_GetItem(path, slice.ptr()));
-        for_each(head.ptr(), [&](PyObject* part) {
+        SeqCursor head(own(PyObject_GetItem(path, slice.ptr())));
+        PyObject* part;
+        while (head.next(part)) {
+            nb::object held = nb::borrow(part);
             current = step_into(current.ptr(), part);
-            return true;
-        });
+        }
         last = own(PyObject_GetItem(path, minus_one.ptr()));
     }
     set_item(current.ptr(), last.ptr(), c[2].ptr());
@@ -679,43 +888,152 @@ std::optional<nb::object> naive_isoformat(ToDictContext& ctx, PyObject* obj) {
     return own(PyUnicode_FromStringAndSize(iso.data(), static_cast<Py_ssize_t>(iso.size())));
 }
 
-nb::object to_dict(ToDictContext& ctx, PyObject* obj) {
-    if (obj == Py_None) return nb::none();
-    if (PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj)) return nb::borrow(obj);
-    RecursionGuard guard;
-    if (PyList_Check(obj) || PyTuple_Check(obj)) {
-        nb::object result = own(PyList_New(0));
-        for_each(obj, [&](PyObject* item) {
-            list_append(result.ptr(), to_dict(ctx, item).ptr());
-            return true;
-        });
-        return result;
-    }
-    if (PyDict_Check(obj)) {
-        nb::object result = own(PyDict_New());
-        for_each_item(obj, [&](PyObject* key, PyObject* value) {
-            nb::object converted = to_dict(ctx, value);
-            set_item(result.ptr(), key, converted.ptr());
-        });
-        return result;
-    }
-    if (is_instance(obj, ctx.datetime.ptr())) {
-        if (std::optional<nb::object> text = naive_isoformat(ctx, obj)) return std::move(*text);
-        return call_method(obj, ctx.isoformat_name);
-    }
-    if (is_instance(obj, ctx.base_model.ptr())) {
-        nb::object dump = call_method(obj, ctx.model_dump_name);
-        return to_dict(ctx, dump.ptr());
-    }
-    if (std::optional<nb::object> attrs = read_attr(obj, ctx.dict_name.ptr()); attrs && truthy(attrs->ptr())) {
-        return to_dict(ctx, attrs->ptr());
-    }
-    return own(PyObject_Str(obj));
+// None, str, int (bool included) and float: to_dict gives the value itself.
+bool plain_value(PyObject* obj) {
+    if (obj == Py_None || exact_scalar(Py_TYPE(obj))) return true;
+    return PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj);
 }
+
+// to_dict(obj), as the host runs it (the rules in their order)
+//
+//     if obj is None: return None
+//     if isinstance(obj, (str, int, float, bool)): return obj
+//     if isinstance(obj, (list, tuple)): return [to_dict(item) for item in obj]
+//     if isinstance(obj, dict): return {k: to_dict(v) for k, v in obj.items()}
+//     if isinstance(obj, datetime): return obj.isoformat()
+//     if isinstance(obj, BaseModel): return to_dict(obj.model_dump())
+//     if hasattr(obj, "__dict__") and obj.__dict__: return to_dict(obj.__dict__)
+//     return str(obj)
+//
+// on an explicit stack. Lists, tuples and dicts are walked live, as the
+// host's iterators walk them; a model's dump and an object's __dict__ are
+// converted in turn, each counted as one level.
+class ToDictWalk {
+public:
+    explicit ToDictWalk(ToDictContext& ctx) : ctx_(ctx) {}
+
+    nb::object run(nb::handle obj) {
+        nb::object done = visit(nb::borrow(obj));
+        if (done.is_valid()) return done;
+        for (;;) {
+            Level* top = &stack_.back();
+            bool deeper = false;
+            if (top->is_dict) {
+                PyObject* k;
+                PyObject* v;
+                while (top->entries.next(k, v)) {
+                    if (plain_value(v)) {
+                        set_item(top->result.ptr(), k, v);
+                        continue;
+                    }
+                    top->key = nb::borrow(k);
+                    nb::object converted = visit(nb::borrow(v));
+                    if (!converted.is_valid()) {
+                        deeper = true;
+                        break;
+                    }
+                    set_item(top->result.ptr(), top->key.ptr(), converted.ptr());
+                }
+            } else {
+                PyObject* item;
+                while (top->items.next(item)) {
+                    if (plain_value(item)) {
+                        list_append(top->result.ptr(), item);
+                        continue;
+                    }
+                    nb::object converted = visit(nb::borrow(item));
+                    if (!converted.is_valid()) {
+                        deeper = true;
+                        break;
+                    }
+                    list_append(top->result.ptr(), converted.ptr());
+                }
+            }
+            if (deeper) continue;
+            nb::object result = std::move(top->result);
+            depth_.leave(top->levels);
+            stack_.pop_back();
+            if (stack_.empty()) return result;
+            top = &stack_.back();
+            if (top->is_dict) {
+                set_item(top->result.ptr(), top->key.ptr(), result.ptr());
+                top->key.reset();
+            } else {
+                list_append(top->result.ptr(), result.ptr());
+            }
+        }
+    }
+
+private:
+    struct Level {
+        bool is_dict = false;
+        SeqCursor items;
+        ItemsCursor entries;
+        nb::object result;
+        nb::object key;   // the key whose value is being converted
+        long levels = 1;  // this level, and the dumps and __dict__ reads that led to it
+    };
+
+    // The converted value of `obj`, or an invalid object once a level for it
+    // (a list, tuple or dict) has been pushed.
+    nb::object visit(nb::object obj) {
+        long hops = 0;
+        for (;;) {
+            PyObject* o = obj.ptr();
+            if (plain_value(o)) break;
+            PyTypeObject* t = Py_TYPE(o);
+            const bool exact_dict = t == &PyDict_Type;
+            if (!exact_dict && (t == &PyList_Type || t == &PyTuple_Type || PyList_Check(o) || PyTuple_Check(o))) {
+                depth_.enter();
+                Level& level = stack_.emplace_back();
+                level.levels = hops + 1;
+                level.items = SeqCursor(obj);
+                level.result = own(PyList_New(0));
+                return nb::object();
+            }
+            if (exact_dict || PyDict_Check(o)) {
+                depth_.enter();
+                Level& level = stack_.emplace_back();
+                level.is_dict = true;
+                level.levels = hops + 1;
+                level.entries = ItemsCursor(obj);
+                level.result = own(PyDict_New());
+                return nb::object();
+            }
+            if (is_instance(o, ctx_.datetime.ptr())) {
+                std::optional<nb::object> text = naive_isoformat(ctx_, o);
+                obj = text ? std::move(*text) : call_method(o, ctx_.isoformat_name);
+                break;
+            }
+            if (is_instance(o, ctx_.base_model.ptr())) {
+                depth_.enter();
+                ++hops;
+                obj = call_method(o, ctx_.model_dump_name);
+                continue;
+            }
+            // hasattr(obj, "__dict__") and obj.__dict__, then obj.__dict__
+            // read a third time: a property answers each read.
+            if (read_attr(o, ctx_.dict_name.ptr()) && truthy(own(PyObject_GetAttr(o, ctx_.dict_name.ptr())))) {
+                depth_.enter();
+                ++hops;
+                obj = own(PyObject_GetAttr(o, ctx_.dict_name.ptr()));
+                continue;
+            }
+            obj = own(PyObject_Str(o));
+            break;
+        }
+        depth_.leave(hops);
+        return obj;
+    }
+
+    ToDictContext& ctx_;
+    std::vector<Level> stack_;
+    DepthBudget depth_;
+};
 
 nb::object json_to_dict(Call& c) {
     ToDictContext ctx{c.global("datetime"), c.global("BaseModel")};
-    return to_dict(ctx, c[0].ptr());
+    return ToDictWalk(ctx).run(c[0]);
 }
 
 }  // namespace

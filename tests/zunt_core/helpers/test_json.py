@@ -1,10 +1,8 @@
-import importlib.util
 import inspect
 import re
 import subprocess
 import sys
 from datetime import date, datetime, timedelta, timezone, tzinfo
-from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -13,18 +11,7 @@ from pydantic import BaseModel
 
 from zunt_core.helpers import json as J
 
-
-def load_reference():
-    """The straightforward pure-Python helpers that the benchmark times
-    against, used here as the reference of the host's own behaviour."""
-    path = Path(__file__).resolve().parents[3] / "bench" / "json_baseline.py"
-    spec = importlib.util.spec_from_file_location("json_reference", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-reference = load_reference()
+from json_reference import both, both_logged, reference, snapshot
 
 
 class Obj:
@@ -311,6 +298,74 @@ def test_convert_keys_to_snake_case():
         J.convert_keys_to_snake_case({1: 2})
 
 
+class CopyHook(dict):
+    """A dict whose copy() runs the test's hook first."""
+
+    def __init__(self, hook, *args, **kw):
+        super().__init__(*args, **kw)
+        self.hook = hook
+
+    def copy(self):
+        self.hook()
+        return dict(self)
+
+
+def shortened_outer_list():
+    outer = [None, 2]
+    outer[0] = CopyHook(outer.clear, aB=1)
+    return (outer,)
+
+
+def changed_outer_dict():
+    def hook():
+        tree.pop("zZ", None)
+        tree["nEw"] = 5
+
+    tree = {"aB": CopyHook(hook, cD=1), "zZ": 2}
+    return (tree,)
+
+
+def changed_levels_above():
+    inner, side = [None, 1, 2], {"kK": 1, "mM": [3]}
+    outer = [inner, side, 4]
+
+    def hook():
+        inner.clear()
+        outer.pop()
+        side.clear()
+        side["nN"] = 0
+
+    inner[0] = {"aA": [CopyHook(hook, bB=1)]}
+    return (outer,)
+
+
+def shared_copy_result():
+    # A subclass's copy() that hands out a list other code keeps changing:
+    # that list is walked as it is, live.
+    shared = []
+
+    class SharesCopy(list):
+        def copy(self):
+            return shared
+
+    shared.extend([CopyHook(lambda: shared.append("late"), xY=1), 1])
+    return (SharesCopy([0]),)
+
+
+@pytest.mark.parametrize("make, expected", [
+    (shortened_outer_list, [{"a_b": 1}, 2]),
+    (changed_outer_dict, {"a_b": {"c_d": 1}, "z_z": 2}),
+    (changed_levels_above, [[{"a_a": [{"b_b": 1}]}, 1, 2], {"n_n": 0}, 4]),
+    (shared_copy_result, [{"x_y": 1}, 1, "late"]),
+])
+def test_convert_keys_walks_each_level_as_it_was_when_copied(make, expected):
+    # Each level is walked as the shallow copy the host takes of it, even
+    # when a subclass's copy() (the caller's code) changes the levels above.
+    ours, args, host, host_args = both("convert_keys_to_snake_case", make)
+    assert ours == host == ("ok", expected)
+    assert snapshot(args) == snapshot(host_args)
+
+
 # --- camel_to_snake_case -----------------------------------------------------
 
 # The two re.sub steps and str.lower, as the host runs them.
@@ -403,6 +458,284 @@ def test_filter_json_errors():
         J.filter_json({"a": 1}, [1])
     with pytest.raises(KeyError):
         J.filter_json(Obj(p=Prop()), ["p.boom"])
+
+
+class Hook:
+    """An object whose attribute `a` runs the test's hook when it is read."""
+
+    def __init__(self, hook, **attrs):
+        self.__dict__.update(attrs)
+        self._hook = hook
+
+    @property
+    def a(self):
+        self._hook()
+        return 1
+
+
+def fields_grow_between_records():
+    fields = ["a"]
+
+    def hook():
+        if "b" not in fields:
+            fields.append("b")
+
+    return [Hook(hook, b=2) for _ in range(3)], fields
+
+
+def fields_change_between_bases():
+    # "c"'s related fields are read when its turn comes, after "a" ran.
+    fields = ["h.a", "c.x", "c.y"]
+    return {"h": Hook(lambda: "c.x" in fields and fields.remove("c.x")), "c": {"x": 1, "y": 2}}, fields
+
+
+def fields_change_inside_a_record():
+    # The related fields of "h" were read before; "z" is read afresh.
+    fields = ["h.a", "h.b", "z"]
+    return {"h": Hook(lambda: "h.q" in fields or fields.insert(0, "h.q"), b=2, q=3), "z": 1}, fields
+
+
+def field_replaced_by_a_number():
+    fields = ["h.a", "k.x"]
+    return {"h": Hook(lambda: fields.__setitem__(1, 5)), "k": {"x": 1}}, fields
+
+
+def fields_emptied_on_the_way():
+    fields = ["a"]
+    return [[{"a": 1, "b": 1}], Hook(fields.clear, b=2), [{"a": 1, "b": 1}], {"a": 1, "b": 1}], fields
+
+
+def field_text_subclass():
+    class Path(str):
+        def split(self, sep):
+            return ["h", "b", "x"] if self == "h.b" else super().split(sep)
+
+    return {"h": {"b": {"x": 1, "y": 2}}}, [Path("h.b")]
+
+
+class LoggedFields(list):
+    def __init__(self, items, log):
+        super().__init__(items)
+        self.log = log
+
+    def __iter__(self):
+        self.log.append("iter")
+        return super().__iter__()
+
+    def __contains__(self, item):
+        self.log.append(("in", item))
+        return super().__contains__(item)
+
+
+def fields_list_subclass():
+    log = []
+    return [{"a": 1, "b": {"c": 2}}, {"b": {"c": 3}}], LoggedFields(["a", "b.c"], log)
+
+
+@pytest.mark.parametrize("make", [
+    fields_grow_between_records, fields_change_between_bases, fields_change_inside_a_record,
+    field_replaced_by_a_number, fields_emptied_on_the_way, field_text_subclass, fields_list_subclass,
+])
+def test_filter_json_reads_fields_when_the_host_does(make):
+    ours, args, host, host_args = both("filter_json", make)
+    assert ours == host
+    assert snapshot(args) == snapshot(host_args)
+    if isinstance(args[1], LoggedFields):
+        assert args[1].log == host_args[1].log
+
+
+def test_filter_json_sees_fields_added_by_an_earlier_record():
+    data, fields = fields_grow_between_records()
+    assert J.filter_json(data, fields) == [{"a": 1}, {"a": 1, "b": 2}, {"a": 1, "b": 2}]
+
+
+# --- the caller's code on the way ---------------------------------------------
+# Whatever the caller's code does to the tree while a helper walks it, the
+# helper does what the host would: the same reads, in the same order, as often.
+
+class Twin:
+    """A key whose hash is that of a text: looking that text up in a dict
+    that holds the twin first calls the twin's __eq__, which is logged."""
+
+    def __init__(self, text, log):
+        self.text, self.log = text, log
+
+    def __hash__(self):
+        return hash(self.text)
+
+    def __eq__(self, other):
+        self.log.append(("eq", self.text, other))
+        return NotImplemented
+
+
+class LoggedDict(dict):
+    def __init__(self, log, *args, **kw):
+        super().__init__(*args, **kw)
+        self.log = log
+
+    def __contains__(self, key):
+        self.log.append(("in", key))
+        return super().__contains__(key)
+
+    def __getitem__(self, key):
+        self.log.append(("get", key))
+        return super().__getitem__(key)
+
+    def __setitem__(self, key, value):
+        self.log.append(("set", key))
+        super().__setitem__(key, value)
+
+
+class CopiesLogged(LoggedDict):
+    def copy(self):
+        return LoggedDict(self.log, self)
+
+
+def with_twin(log, **entries):
+    d = {Twin(k, log): "twin" for k in entries}
+    d.update(entries)
+    return d
+
+
+@pytest.mark.parametrize("name, make", [
+    ("get_value_by_path", lambda log: (with_twin(log, a=with_twin(log, b=1)), ["a", "b"])),
+    ("get_value_by_path", lambda log: ([with_twin(log, a=1), with_twin(log, b=2)], ["a"])),
+    ("set_value_by_path", lambda log: (with_twin(log, a=with_twin(log, b={})), ["a", "b", "c"], 1)),
+    ("merge_dicts", lambda log: (with_twin(log, a=with_twin(log, x=1)), {"a": {"x": 2, "y": 3}})),
+    ("merge_dicts", lambda log: (CopiesLogged(log, a={"x": 1}, b=2), {"a": {"y": 1}, "b": {}, "c": 3})),
+    ("filter_json", lambda log: (with_twin(log, a=with_twin(log, b=with_twin(log, c=1))), ["a.b.c", "a.b", "z"])),
+    ("filter_json", lambda log: ({"a": [LoggedDict(log, b={"c": 1}), with_twin(log, b=2)]}, ["a.b.c", "a.b"])),
+    ("to_dict", lambda log: ({Twin("k", log): 1, "k": {Twin("j", log): [2]}},)),
+])
+def test_lookups_are_made_as_the_host_makes_them(name, make):
+    (ours, our_log, our_args), (host, host_log, host_args) = both_logged(name, make)
+    assert ours == host
+    assert our_log == host_log
+    assert our_args == host_args
+
+
+class Attrs:
+    """An object whose __dict__ is a property: a new dict at every read."""
+
+    def __init__(self):
+        self.reads = 0
+
+    @property
+    def __dict__(self):
+        object.__setattr__(self, "reads", object.__getattribute__(self, "reads") + 1)
+        return {"read": object.__getattribute__(self, "reads")}
+
+
+def test_to_dict_reads_dict_as_often_as_the_host():
+    # hasattr(obj, "__dict__"), its truth, then the one converted.
+    assert J.to_dict([Attrs()]) == reference.to_dict([Attrs()]) == [{"read": 3}]
+
+
+class Stamp(datetime):
+    """A date-time whose isoformat() runs the test's hook."""
+
+    hook = None
+
+    def isoformat(self, *args):
+        type(self).hook()
+        return "stamp"
+
+
+def stamped(hook):
+    return type("S", (Stamp,), {"hook": staticmethod(hook)})(2024, 1, 1)
+
+
+def dict_keys_replaced():
+    # Same size, but a key read before is swapped for a new one: the host's
+    # iterator then finds one key more than it started with.
+    d = {"a": None, "b": 1}
+
+    def hook():
+        del d["a"]
+        d["c"] = 2
+
+    d["a"] = stamped(hook)
+    return (d,)
+
+
+def dict_grown():
+    d = {"a": None, "b": 1}
+    d["a"] = stamped(lambda: d.setdefault("c", 2))
+    return ([d],)
+
+
+def list_grown_and_shortened():
+    items = [None, 1, 2, 3]
+    items[0] = stamped(lambda: (items.append(4), items.pop(1)))
+    return ({"l": items},)
+
+
+def model_dump_changes_the_list_above():
+    class Dumps(BaseModel):
+        def model_dump(self, **kw):
+            outer.clear()
+            outer.append("late")
+            return {"dumped": True}
+
+    outer = [Dumps(), 1]
+    return (outer,)
+
+
+@pytest.mark.parametrize("make", [dict_keys_replaced, dict_grown, list_grown_and_shortened,
+                                  model_dump_changes_the_list_above])
+def test_to_dict_walks_containers_live_like_the_host(make):
+    ours, args, host, host_args = both("to_dict", make)
+    assert snapshot(ours) == snapshot(host)
+    assert snapshot(args) == snapshot(host_args)
+
+
+def merge_source_changes():
+    d2 = {"a": None, "b": 2}
+
+    class Hashes:
+        def __hash__(self):
+            d2.pop("b", None)
+            d2["z"] = 9
+            return 1
+
+    d2["a"] = {"k": 1}
+    return {"a": {Hashes(): 1}}, d2
+
+
+def merge_source_keys_replaced():
+    d2 = {"a": None, "b": 2}
+
+    class Copies(dict):
+        def copy(self):
+            del d2["a"]
+            d2["c"] = 3
+            return dict(self)
+
+    d2["a"] = {"x": 1}
+    return {"a": Copies(y=1)}, d2
+
+
+@pytest.mark.parametrize("make", [merge_source_changes, merge_source_keys_replaced])
+def test_merge_dicts_walks_d2_live_like_the_host(make):
+    ours, args, host, host_args = both("merge_dicts", make)
+    assert snapshot(ours) == snapshot(host)
+    assert snapshot(args) == snapshot(host_args)
+
+
+def test_get_value_by_path_walks_the_path_live():
+    def make():
+        path = ["a", "b"]
+
+        class Grows(dict):
+            def __contains__(self, key):
+                if len(path) < 4:
+                    path.append("c")
+                return super().__contains__(key)
+
+        return {"a": Grows(b={"c": 5})}, path
+
+    ours, args, host, _ = both("get_value_by_path", make)
+    assert ours == host == ("ok", 5)
 
 
 # --- cycles ------------------------------------------------------------------
