@@ -66,7 +66,8 @@ def failing_calls(auth, client, other, user, token):
     """(what, call) for each refused request."""
     wrong_secret = ClientHelper().build_api_key(ClientHelper().to_client(client.api_key).model_copy(
         update={"secret": ClientHelper().generate_secret()}))
-    user_key_wrong_secret = user.secret.rsplit(".", 1)[0] + ".x" + user.secret.rsplit(".", 1)[1][1:]
+    head, secret = user.secret.rsplit(".", 1)
+    user_key_wrong_secret = head + "." + ("y" if secret[0] == "x" else "x") + secret[1:]
     expired = jwt.encode(jwt.get_unverified_claims(token.token) | {"exp": int(time.time()) - 10},
                          auth.settings.auth_secret_key, algorithm="HS256")
     verify = auth.verify_token_service.verify_token_and_get_user_id
@@ -81,7 +82,7 @@ def failing_calls(auth, client, other, user, token):
         ("user key of another client", lambda: login(other.api_key, user.identifier, user.secret)),
         ("garbled user key", lambda: login(client.api_key, user.identifier, user.secret.replace(".", "!", 1))),
         ("token of another client", lambda: verify(other.api_key, token.token)),
-        ("tampered token", lambda: verify(client.api_key, token.token[:-4] + "AAAA")),
+        ("tampered token", lambda: verify(client.api_key, token.token[:-4] + ("BBBB" if token.token.endswith("AAAA") else "AAAA"))),
         ("expired token", lambda: revoke(client.api_key, expired)),
         ("token signed with another key", lambda: verify(client.api_key, jwt.encode({"sub": "x"}, "k"))),
         ("duplicate user", lambda: auth.create_user_service.create_user(client.api_key, user.identifier)),
