@@ -83,9 +83,9 @@ nb::object create_versioning_table(Call& c) {
         // The one literal in SQL text: a time stamp this function made.
         nb::object now = str_of(c.global("datetime").attr("now")());
         nb::object insert = steal_or_throw(PyUnicode_FromFormat(
-            "INSERT INTO zunt_auth_database_versions (id, version, description, applied_at) VALUES (%S, 0, "
+            "INSERT INTO zunt_auth_database_versions (id, version, description, applied_at) VALUES (1, 0, "
             "'Initial version', '%U')",
-            nb::int_(1).ptr(), now.ptr()));
+            now.ptr()));
         ops.attr("execute")(insert);
         log(c, "debug", "Created database_versions table");
     });

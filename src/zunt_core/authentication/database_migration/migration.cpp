@@ -29,8 +29,7 @@ nb::object run_migrations(Call& c) {
     std::stable_sort(migrations.begin(), migrations.end(), [](const auto& a, const auto& b) {
         return check_test(PyObject_RichCompareBool(a.first.ptr(), b.first.ptr(), Py_LT));
     });
-    for (auto& [sort_version, cls] : migrations) {
-        nb::object version = steal_or_throw(PyNumber_Long(cls.attr("version").ptr()));
+    for (auto& [version, cls] : migrations) {
         if (check_test(PyObject_RichCompareBool(version.ptr(), current_version.ptr(), Py_LE))) {
             log(c, "debug",
                 steal_or_throw(PyUnicode_FromFormat("Skipping migration %S (current version: %S)", version.ptr(),

@@ -20,13 +20,19 @@ struct TableSpec {
 
 // The client-side defaults below only describe the columns; the tables are
 // never written through these objects, so none reaches the database.
+
+// Every table's key: a random UUID, primary and indexed.
+nb::object id_column(Call& c, nb::handle sa, nb::handle type) {
+    return sa.attr("Column")("id", type, nb::arg("primary_key") = true, nb::arg("index") = true,
+                             nb::arg("default") = c.global("uuid").attr("uuid4"));
+}
+
 nb::object clients_columns(Call& c, nb::handle sa) {
     nb::object Column = sa.attr("Column");
     nb::object UUID = sa.attr("UUID");
     nb::object String = sa.attr("String");
     return nb::make_tuple(
-        Column("id", UUID, nb::arg("primary_key") = true, nb::arg("index") = true,
-               nb::arg("default") = c.global("uuid").attr("uuid4")),
+        id_column(c, sa, UUID),
         Column("name", String, nb::arg("unique") = true, nb::arg("index") = true),
         Column("secret", String, nb::arg("unique") = true, nb::arg("index") = true),
         Column("is_active", sa.attr("Boolean"), nb::arg("default") = true),
@@ -38,8 +44,7 @@ nb::object users_columns(Call& c, nb::handle sa) {
     nb::object UUID = sa.attr("UUID");
     nb::object String = sa.attr("String");
     return nb::make_tuple(
-        Column("id", UUID, nb::arg("primary_key") = true, nb::arg("index") = true,
-               nb::arg("default") = c.global("uuid").attr("uuid4")),
+        id_column(c, sa, UUID),
         Column("identifier", String, nb::arg("unique") = true, nb::arg("index") = true),
         Column("secret", String),
         Column("secret_preview", String),
@@ -52,8 +57,7 @@ nb::object tokens_columns(Call& c, nb::handle sa) {
     nb::object UUID = sa.attr("UUID");
     nb::object ForeignKey = sa.attr("ForeignKey");
     return nb::make_tuple(
-        Column("id", UUID, nb::arg("primary_key") = true, nb::arg("index") = true,
-               nb::arg("default") = c.global("uuid").attr("uuid4")),
+        id_column(c, sa, UUID),
         Column("user_id", UUID, ForeignKey("users.id")),
         Column("client_id", UUID, ForeignKey("clients.id")),
         Column("is_revoked", sa.attr("Boolean"), nb::arg("default") = false));
@@ -65,8 +69,7 @@ nb::object integrations_columns(Call& c, nb::handle sa) {
     nb::object String = sa.attr("String");
     nb::object ForeignKey = sa.attr("ForeignKey");
     return nb::make_tuple(
-        Column("id", UUID(nb::arg("as_uuid") = true), nb::arg("primary_key") = true, nb::arg("index") = true,
-               nb::arg("default") = c.global("uuid").attr("uuid4")),
+        id_column(c, sa, UUID(nb::arg("as_uuid") = true)),
         Column("user_id", UUID, ForeignKey("users.id")),
         Column("client_id", UUID, ForeignKey("clients.id")),
         Column("connector", String, nb::arg("nullable") = false),

@@ -8,6 +8,7 @@
 // never deletes, selects or blocks an integration of another connector.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "zunt_core/authentication/plugin/integration_signatures.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <vector>
@@ -157,17 +158,11 @@ void build_zunt_core_authentication_plugin_service_third_party_integration_servi
     m.from_import("zunt_core.authentication.plugin.repository.models", {"ThirdPartyIntegrationAuth"});
     m.from_import("zunt_core.exception.base", {"NotFoundException", "UserAlreadyExistsException"});
 
-    nb::object UUID = m.get("UUID");
-    nb::object str = builtin("str");
-    nb::object Auth = m.get("ThirdPartyIntegrationAuth");
-    nb::object optional_auth = optional_of(Auth);
-    nb::object auth_list = subscript(builtin("list"), Auth);
+    const IntegrationSignatures sig(m);
     nb::object none = nb::none();
-    std::vector<Param> account{arg("client_id", UUID), arg("user_id", UUID), arg("connector", str)};
-    std::vector<Param> account_with_identifier = account;
-    account_with_identifier.push_back(arg("user_identifier", str));
-    std::vector<Param> account_with_optional_identifier = account;
-    account_with_optional_identifier.push_back(arg_default("user_identifier", subscript(m.get("Optional"), str), none));
+    std::vector<Param> account_with_optional_identifier = sig.account;
+    account_with_optional_identifier.push_back(
+        arg_default("user_identifier", subscript(m.get("Optional"), sig.text), none));
 
     ClassBuilder cls(m, "ThirdPartyIntegrationService", "Users' stored credentials for external connectors.");
     cls.method({"__init__",
@@ -175,29 +170,31 @@ void build_zunt_core_authentication_plugin_service_third_party_integration_servi
                 ThirdPartyIntegrationService_init,
                 "Keep the integration repository.",
                 none})
-        .method(method_decl("has_integration", account, ThirdPartyIntegrationService_has_integration, builtin("bool"),
-                            "Whether the user has an integration for the connector."))
-        .method(method_decl("get_integration", account_with_identifier, ThirdPartyIntegrationService_get_integration,
-                            optional_auth, "The integration of that account, or None."))
+        .method(method_decl("has_integration", sig.account, ThirdPartyIntegrationService_has_integration,
+                            builtin("bool"), "Whether the user has an integration for the connector."))
+        .method(method_decl("get_integration", sig.account_with_identifier,
+                            ThirdPartyIntegrationService_get_integration, sig.optional_record,
+                            "The integration of that account, or None."))
         .method(
             method_decl("get_specific_or_default_integration", account_with_optional_identifier,
-                        ThirdPartyIntegrationService_get_specific_or_default_integration, optional_auth,
+                        ThirdPartyIntegrationService_get_specific_or_default_integration, sig.optional_record,
                         "The integration of that account, or the connector's selected one when no account is named."))
-        .method(method_decl("get_integrations", {arg("client_id", UUID), arg("user_id", UUID)},
-                            ThirdPartyIntegrationService_get_integrations, auth_list, "Every integration of the user."))
-        .method(method_decl("create_integration", {arg("integration", Auth)},
-                            ThirdPartyIntegrationService_create_integration, Auth,
+        .method(method_decl("get_integrations", {arg("client_id", sig.uuid), arg("user_id", sig.uuid)},
+                            ThirdPartyIntegrationService_get_integrations, sig.record_list,
+                            "Every integration of the user."))
+        .method(method_decl("create_integration", {arg("integration", sig.record)},
+                            ThirdPartyIntegrationService_create_integration, sig.record,
                             "Store a new integration, selected when its connector has none selected yet."))
-        .method(method_decl("delete_integration", account_with_identifier,
+        .method(method_decl("delete_integration", sig.account_with_identifier,
                             ThirdPartyIntegrationService_delete_integration, none,
                             "Delete an integration; the newest remaining one takes over a deleted selection."))
-        .method(method_decl("set_selected_integration", account_with_identifier,
+        .method(method_decl("set_selected_integration", sig.account_with_identifier,
                             ThirdPartyIntegrationService_set_selected_integration, none,
                             "Make an integration the selected one of its connector."))
-        .method(method_decl("get_integrations_by_connector", {arg("connector", str)},
-                            ThirdPartyIntegrationService_get_integrations_by_connector, auth_list,
+        .method(method_decl("get_integrations_by_connector", {arg("connector", sig.text)},
+                            ThirdPartyIntegrationService_get_integrations_by_connector, sig.record_list,
                             "Every integration of the connector, of every client and user."))
-        .method(method_decl("delete_integrations", {arg("integration_ids", subscript(builtin("list"), UUID))},
+        .method(method_decl("delete_integrations", {arg("integration_ids", sig.id_list)},
                             ThirdPartyIntegrationService_delete_integrations, none,
                             "Delete the integrations with these ids."));
     cls.build();

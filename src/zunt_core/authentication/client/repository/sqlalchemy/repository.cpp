@@ -1,9 +1,9 @@
 // zunt_core.authentication.client.repository.sqlalchemy.repository: the SQL
 // client repository. Every operation is one scope of the calling thread's
 // session, closed on every way out; rows become records inside the scope.
-#include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "zunt_core/authentication/repository_session.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {
@@ -12,16 +12,10 @@ using namespace rt;
 
 namespace {
 
-// __init__(self, data_store)
-nb::object SqlAlchemyClientRepository_init(Call& c) {
-    c[0].attr("db") = c[1].attr("db");
-    return nb::none();
-}
-
 // create_client(self, client): insert, commit, reload, answer the stored row.
 nb::object SqlAlchemyClientRepository_create_client(Call& c) {
     nb::handle client = c[1];
-    return with_context(c[0].attr("db")(), [&](nb::object session) {
+    return repository_session::in_session(c, [&](nb::object session) {
         nb::object row = c.global("DBClient")(nb::arg("id") = client.attr("id"), nb::arg("name") = client.attr("name"),
                                               nb::arg("secret") = client.attr("secret"),
                                               nb::arg("is_active") = true);
@@ -37,7 +31,7 @@ nb::object SqlAlchemyClientRepository_create_client(Call& c) {
 // the session itself reach the caller.
 nb::object SqlAlchemyClientRepository_get_client_by_id(Call& c) {
     nb::handle client_id = c[1];
-    return with_context(c[0].attr("db")(), [&](nb::object session) -> nb::object {
+    return repository_session::in_session(c, [&](nb::object session) -> nb::object {
         try {
             nb::object DBClient = c.global("DBClient");
             nb::object row = session.attr("query")(DBClient)
@@ -68,7 +62,7 @@ void build_zunt_core_authentication_client_repository_sqlalchemy_repository(Modu
     ClassBuilder cls(m, "SqlAlchemyClientRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy client repository.");
     cls.method({"__init__", {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-                SqlAlchemyClientRepository_init, "Keep the data store's session registry."})
+                repository_session::keep_registry, "Keep the data store's session registry."})
         .method({"create_client", {arg("self"), arg("client", m.get("ClientBasic"))},
                  SqlAlchemyClientRepository_create_client, "Create client.", ClientModel})
         .method({"get_client_by_id", {arg("self"), arg("client_id", m.get("UUID"))},

@@ -2,9 +2,10 @@
 // integration repository. Every operation but an empty bulk delete is one
 // scope of the calling thread's session, closed on every way out; nothing is
 // caught, so database errors reach the caller after the scope has closed.
-#include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "zunt_core/authentication/repository_session.hpp"
+#include "zunt_core/authentication/plugin/integration_signatures.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <vector>
@@ -14,8 +15,6 @@ namespace zunt {
 using namespace rt;
 
 namespace {
-
-nb::object session_scope_of(Call& c) { return c[0].attr("db")(); }
 
 nb::object column(Call& c, const char* name) { return c.global("DBThirdPartyIntegrationAuth").attr(name); }
 
@@ -37,22 +36,15 @@ nb::object base_query(Call& c, nb::handle session, nb::handle connector) {
     return c[0].attr("_get_integration_base_query")(session, c[1], c[2], connector);
 }
 
-// __init__(self, data_store)
-nb::object SqlAlchemyThirdPartyIntegrationRepository_init(Call& c) {
-    c[0].attr("db") = c[1].attr("db");
-    return nb::none();
-}
-
 // has_integration(self, client_id, user_id, connector)
 nb::object SqlAlchemyThirdPartyIntegrationRepository_has_integration(Call& c) {
-    return with_context(session_scope_of(c), [&](nb::object session) {
-        return nb::bool_(!base_query(c, session, c[3]).attr("first")().is_none());
-    });
+    return repository_session::in_session(
+        c, [&](nb::object session) { return nb::bool_(!base_query(c, session, c[3]).attr("first")().is_none()); });
 }
 
 // get_integration(self, client_id, user_id, connector, user_identifier)
 nb::object SqlAlchemyThirdPartyIntegrationRepository_get_integration(Call& c) {
-    return with_context(session_scope_of(c), [&](nb::object session) {
+    return repository_session::in_session(c, [&](nb::object session) {
         nb::object row =
             base_query(c, session, c[3]).attr("filter")(rich_eq(column(c, "user_identifier"), c[4])).attr("first")();
         return record_or_none(c, row);
@@ -61,7 +53,7 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_get_integration(Call& c) {
 
 // get_selected_integration(self, client_id, user_id, connector)
 nb::object SqlAlchemyThirdPartyIntegrationRepository_get_selected_integration(Call& c) {
-    return with_context(session_scope_of(c), [&](nb::object session) {
+    return repository_session::in_session(c, [&](nb::object session) {
         nb::object row = base_query(c, session, c[3])
                              .attr("filter")(rich_eq(column(c, "selected"), nb::bool_(true)))
                              .attr("first")();
@@ -71,7 +63,7 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_get_selected_integration(Ca
 
 // get_latest_created_integration(self, client_id, user_id, connector)
 nb::object SqlAlchemyThirdPartyIntegrationRepository_get_latest_created_integration(Call& c) {
-    return with_context(session_scope_of(c), [&](nb::object session) {
+    return repository_session::in_session(c, [&](nb::object session) {
         nb::object row =
             base_query(c, session, c[3]).attr("order_by")(column(c, "created_at").attr("desc")()).attr("first")();
         return record_or_none(c, row);
@@ -80,16 +72,15 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_get_latest_created_integrat
 
 // get_integrations(self, client_id, user_id)
 nb::object SqlAlchemyThirdPartyIntegrationRepository_get_integrations(Call& c) {
-    return with_context(session_scope_of(c), [&](nb::object session) {
-        return records_of(c, base_query(c, session, nb::none()).attr("all")());
-    });
+    return repository_session::in_session(
+        c, [&](nb::object session) { return records_of(c, base_query(c, session, nb::none()).attr("all")()); });
 }
 
 // create_integration(self, integration): a new row (new id, the database's
 // now() as created_at) from the record's seven stored fields.
 nb::object SqlAlchemyThirdPartyIntegrationRepository_create_integration(Call& c) {
     nb::handle integration = c[1];
-    return with_context(session_scope_of(c), [&](nb::object session) {
+    return repository_session::in_session(c, [&](nb::object session) {
         nb::object row = c.global("DBThirdPartyIntegrationAuth")(
             nb::arg("client_id") = integration.attr("client_id"), nb::arg("user_id") = integration.attr("user_id"),
             nb::arg("connector") = integration.attr("connector"),
@@ -108,7 +99,7 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_create_integration(Call& c)
 // its auth_string, auth_scopes and selected; None when there is none.
 nb::object SqlAlchemyThirdPartyIntegrationRepository_update_integration(Call& c) {
     nb::handle integration = c[1];
-    return with_context(session_scope_of(c), [&](nb::object session) -> nb::object {
+    return repository_session::in_session(c, [&](nb::object session) -> nb::object {
         nb::object row = session.attr("query")(c.global("DBThirdPartyIntegrationAuth"))
                              .attr("filter")(rich_eq(column(c, "id"), integration.attr("id")))
                              .attr("first")();
@@ -125,7 +116,7 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_update_integration(Call& c)
 // delete_integration(self, client_id, user_id, connector, user_identifier):
 // one bulk delete; the connector is always compared.
 nb::object SqlAlchemyThirdPartyIntegrationRepository_delete_integration(Call& c) {
-    with_context(session_scope_of(c), [&](nb::object session) {
+    repository_session::in_session(c, [&](nb::object session) {
         session.attr("query")(c.global("DBThirdPartyIntegrationAuth"))
             .attr("filter")(rich_eq(column(c, "client_id"), c[1]), rich_eq(column(c, "user_id"), c[2]),
                             rich_eq(column(c, "connector"), c[3]), rich_eq(column(c, "user_identifier"), c[4]))
@@ -137,7 +128,7 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_delete_integration(Call& c)
 
 // get_integrations_by_connector(self, connector): every client and user.
 nb::object SqlAlchemyThirdPartyIntegrationRepository_get_integrations_by_connector(Call& c) {
-    return with_context(session_scope_of(c), [&](nb::object session) {
+    return repository_session::in_session(c, [&](nb::object session) {
         nb::object query = session.attr("query")(c.global("DBThirdPartyIntegrationAuth"))
                                .attr("filter")(rich_eq(column(c, "connector"), c[1]));
         return records_of(c, query);
@@ -148,7 +139,7 @@ nb::object SqlAlchemyThirdPartyIntegrationRepository_get_integrations_by_connect
 nb::object SqlAlchemyThirdPartyIntegrationRepository_delete_integrations(Call& c) {
     nb::handle ids = c[1];
     if (!truthy(ids)) return nb::none();
-    with_context(session_scope_of(c), [&](nb::object session) {
+    repository_session::in_session(c, [&](nb::object session) {
         session.attr("query")(c.global("DBThirdPartyIntegrationAuth"))
             .attr("filter")(column(c, "id").attr("in_")(ids))
             .attr("delete")();
@@ -178,54 +169,47 @@ void build_zunt_core_authentication_plugin_repository_sqlalchemy_repository(Modu
     m.from_import("zunt_core.authentication.plugin.repository.sqlalchemy.models", {"DBThirdPartyIntegrationAuth"});
     m.from_import("sqlalchemy.orm", {"Query", "Session"});
 
-    nb::object UUID = m.get("UUID");
-    nb::object str = builtin("str");
-    nb::object Auth = m.get("ThirdPartyIntegrationAuth");
-    nb::object optional_auth = optional_of(Auth);
-    nb::object auth_list = subscript(builtin("list"), Auth);
+    const IntegrationSignatures sig(m);
     nb::object none = nb::none();
-    std::vector<Param> account{arg("client_id", UUID), arg("user_id", UUID), arg("connector", str)};
-    std::vector<Param> account_with_identifier = account;
-    account_with_identifier.push_back(arg("user_identifier", str));
 
     ClassBuilder cls(m, "SqlAlchemyThirdPartyIntegrationRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy third-party integration repository.");
     cls.method({"__init__",
                 {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-                SqlAlchemyThirdPartyIntegrationRepository_init,
+                repository_session::keep_registry,
                 "Keep the data store's session registry."})
-        .method(method_decl("has_integration", account, SqlAlchemyThirdPartyIntegrationRepository_has_integration,
+        .method(method_decl("has_integration", sig.account, SqlAlchemyThirdPartyIntegrationRepository_has_integration,
                             builtin("bool"), "Whether the user has an integration for the connector."))
-        .method(method_decl("get_integration", account_with_identifier,
-                            SqlAlchemyThirdPartyIntegrationRepository_get_integration, optional_auth,
+        .method(method_decl("get_integration", sig.account_with_identifier,
+                            SqlAlchemyThirdPartyIntegrationRepository_get_integration, sig.optional_record,
                             "The integration of that account, or None."))
-        .method(method_decl("get_selected_integration", account,
-                            SqlAlchemyThirdPartyIntegrationRepository_get_selected_integration, optional_auth,
+        .method(method_decl("get_selected_integration", sig.account,
+                            SqlAlchemyThirdPartyIntegrationRepository_get_selected_integration, sig.optional_record,
                             "The selected integration of the connector, or None."))
-        .method(method_decl("get_latest_created_integration", account,
-                            SqlAlchemyThirdPartyIntegrationRepository_get_latest_created_integration, optional_auth,
-                            "The most recently created integration of the connector, or None."))
-        .method(method_decl("get_integrations", {arg("client_id", UUID), arg("user_id", UUID)},
-                            SqlAlchemyThirdPartyIntegrationRepository_get_integrations, auth_list,
+        .method(method_decl("get_latest_created_integration", sig.account,
+                            SqlAlchemyThirdPartyIntegrationRepository_get_latest_created_integration,
+                            sig.optional_record, "The most recently created integration of the connector, or None."))
+        .method(method_decl("get_integrations", {arg("client_id", sig.uuid), arg("user_id", sig.uuid)},
+                            SqlAlchemyThirdPartyIntegrationRepository_get_integrations, sig.record_list,
                             "Every integration of the user."))
-        .method(method_decl("create_integration", {arg("integration", Auth)},
-                            SqlAlchemyThirdPartyIntegrationRepository_create_integration, Auth,
+        .method(method_decl("create_integration", {arg("integration", sig.record)},
+                            SqlAlchemyThirdPartyIntegrationRepository_create_integration, sig.record,
                             "Store a new integration and answer it as stored."))
-        .method(method_decl("update_integration", {arg("integration", Auth)},
-                            SqlAlchemyThirdPartyIntegrationRepository_update_integration, optional_auth,
+        .method(method_decl("update_integration", {arg("integration", sig.record)},
+                            SqlAlchemyThirdPartyIntegrationRepository_update_integration, sig.optional_record,
                             "Change a stored integration; None when it does not exist."))
-        .method(method_decl("delete_integration", account_with_identifier,
+        .method(method_decl("delete_integration", sig.account_with_identifier,
                             SqlAlchemyThirdPartyIntegrationRepository_delete_integration, none,
                             "Delete the integration of that account."))
-        .method(method_decl("get_integrations_by_connector", {arg("connector", str)},
-                            SqlAlchemyThirdPartyIntegrationRepository_get_integrations_by_connector, auth_list,
+        .method(method_decl("get_integrations_by_connector", {arg("connector", sig.text)},
+                            SqlAlchemyThirdPartyIntegrationRepository_get_integrations_by_connector, sig.record_list,
                             "Every integration of the connector, of every client and user."))
-        .method(method_decl("delete_integrations", {arg("integration_ids", subscript(builtin("list"), UUID))},
+        .method(method_decl("delete_integrations", {arg("integration_ids", sig.id_list)},
                             SqlAlchemyThirdPartyIntegrationRepository_delete_integrations, none,
                             "Delete the integrations with these ids."))
         .method({"_get_integration_base_query",
-                 {arg("self"), arg("session", m.get("Session")), arg("client_id", UUID), arg("user_id", UUID),
-                  arg_default("connector", subscript(m.get("Optional"), str), none)},
+                 {arg("self"), arg("session", m.get("Session")), arg("client_id", sig.uuid), arg("user_id", sig.uuid),
+                  arg_default("connector", subscript(m.get("Optional"), sig.text), none)},
                  SqlAlchemyThirdPartyIntegrationRepository_get_integration_base_query,
                  "The user's integrations, of one connector when it is given.",
                  subscript(m.get("Query"), m.get("DBThirdPartyIntegrationAuth"))});

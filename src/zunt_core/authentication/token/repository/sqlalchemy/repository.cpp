@@ -1,9 +1,9 @@
 // zunt_core.authentication.token.repository.sqlalchemy.repository: the SQL
 // token repository. Every operation is one scope of the calling thread's
 // session, closed on every way out; nothing is caught.
-#include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "zunt_core/authentication/repository_session.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {
@@ -24,15 +24,9 @@ nb::object find_token(Call& c, nb::handle session, bool id_before_user) {
     return query.attr("first")();
 }
 
-// __init__(self, data_store)
-nb::object SqlAlchemyTokenRepository_init(Call& c) {
-    c[0].attr("db") = c[1].attr("db");
-    return nb::none();
-}
-
 // get_token(self, client_id, user_id, token_id)
 nb::object SqlAlchemyTokenRepository_get_token(Call& c) {
-    return with_context(c[0].attr("db")(), [&](nb::object session) -> nb::object {
+    return repository_session::in_session(c, [&](nb::object session) -> nb::object {
         nb::object row = find_token(c, session, false);
         if (row.is_none()) return nb::none();
         return c.global("Token").attr("model_validate")(row);
@@ -42,7 +36,7 @@ nb::object SqlAlchemyTokenRepository_get_token(Call& c) {
 // create_token(self, token): stored not revoked, whatever the record says.
 nb::object SqlAlchemyTokenRepository_create_token(Call& c) {
     nb::handle token = c[1];
-    with_context(c[0].attr("db")(), [&](nb::object session) {
+    repository_session::in_session(c, [&](nb::object session) {
         nb::object row = c.global("DBToken")(nb::arg("id") = token.attr("id"),
                                              nb::arg("client_id") = token.attr("client_id"),
                                              nb::arg("user_id") = token.attr("user_id"), nb::arg("is_revoked") = false);
@@ -55,7 +49,7 @@ nb::object SqlAlchemyTokenRepository_create_token(Call& c) {
 
 // revoke_token(self, client_id, user_id, token_id): whether a row was found.
 nb::object SqlAlchemyTokenRepository_revoke_token(Call& c) {
-    return with_context(c[0].attr("db")(), [&](nb::object session) -> nb::object {
+    return repository_session::in_session(c, [&](nb::object session) -> nb::object {
         nb::object row = find_token(c, session, true);
         if (row.is_none()) return nb::bool_(false);
         row.attr("is_revoked") = true;
@@ -79,7 +73,7 @@ void build_zunt_core_authentication_token_repository_sqlalchemy_repository(Modul
     ClassBuilder cls(m, "SqlAlchemyTokenRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy token repository.");
     cls.method({"__init__", {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-                SqlAlchemyTokenRepository_init, "Keep the data store's session registry."})
+                repository_session::keep_registry, "Keep the data store's session registry."})
         .method({"get_token", {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
                  SqlAlchemyTokenRepository_get_token,
                  "The stored token with that id, issued to that user of that client, or None.",

@@ -1,9 +1,9 @@
 // zunt_core.authentication.user.repository.sqlalchemy.repository: the SQL
 // user repository. Every operation is one scope of the calling thread's
 // session, closed on every way out; nothing is caught.
-#include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "zunt_core/authentication/repository_session.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {
@@ -14,19 +14,13 @@ namespace {
 
 // The first row of users matching both conditions, as a record, or None.
 nb::object first_user(Call& c, nb::handle first_condition, nb::handle second_condition) {
-    return with_context(c[0].attr("db")(), [&](nb::object session) -> nb::object {
+    return repository_session::in_session(c, [&](nb::object session) -> nb::object {
         nb::object row = session.attr("query")(c.global("DBUser"))
                              .attr("filter")(first_condition, second_condition)
                              .attr("first")();
         if (row.is_none()) return nb::none();
         return c.global("UserModel").attr("model_validate")(row);
     });
-}
-
-// __init__(self, data_store)
-nb::object SqlAlchemyUserRepository_init(Call& c) {
-    c[0].attr("db") = c[1].attr("db");
-    return nb::none();
 }
 
 // get_user(self, client_id, user_id); active or not.
@@ -44,7 +38,7 @@ nb::object SqlAlchemyUserRepository_get_user_by_identifier(Call& c) {
 // create_user(self, user): the record's six stored fields, as given.
 nb::object SqlAlchemyUserRepository_create_user(Call& c) {
     nb::handle user = c[1];
-    return with_context(c[0].attr("db")(), [&](nb::object session) {
+    return repository_session::in_session(c, [&](nb::object session) {
         nb::object row = c.global("DBUser")(
             nb::arg("id") = user.attr("id"), nb::arg("identifier") = user.attr("identifier"),
             nb::arg("secret") = user.attr("secret"), nb::arg("secret_preview") = user.attr("secret_preview"),
@@ -72,7 +66,7 @@ void build_zunt_core_authentication_user_repository_sqlalchemy_repository(Module
     ClassBuilder cls(m, "SqlAlchemyUserRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy user repository.");
     cls.method({"__init__", {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-                SqlAlchemyUserRepository_init, "Keep the data store's session registry."})
+                repository_session::keep_registry, "Keep the data store's session registry."})
         .method({"get_user", {arg("self"), arg("client_id", UUID), arg("user_id", UUID)},
                  SqlAlchemyUserRepository_get_user, "The user with that id of that client, or None.", optional_user})
         .method({"get_user_by_identifier", {arg("self"), arg("client_id", UUID), arg("identifier", builtin("str"))},
