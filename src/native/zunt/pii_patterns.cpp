@@ -311,16 +311,13 @@ bool mask(Pattern p, const MaskForm& form, std::basic_string_view<Char> text, co
           std::basic_string<Char>& out) {
     const std::vector<Span> spans = find_all(p, text, classes);
     if (spans.empty()) return false;
-    // Copied before the first replacement changes the text.
-    std::vector<std::basic_string<Char>> found;
-    found.reserve(spans.size());
-    for (const Span& s : spans) found.emplace_back(text.substr(s.begin, s.end - s.begin));
+    // The replacements change a copy: the found texts are read from `text`.
     std::basic_string<Char> current(text);
     std::basic_string<Char> next;
-    for (const auto& f : found) {
-        const std::basic_string<Char> masked = masked_form(std::basic_string_view<Char>(f), form);
-        if (replace_all(std::basic_string_view<Char>(current), std::basic_string_view<Char>(f),
-                        std::basic_string_view<Char>(masked), next)) {
+    for (const Span& s : spans) {
+        const std::basic_string_view<Char> found = text.substr(s.begin, s.end - s.begin);
+        const std::basic_string<Char> masked = masked_form(found, form);
+        if (replace_all(std::basic_string_view<Char>(current), found, std::basic_string_view<Char>(masked), next)) {
             current.swap(next);
         }
     }
