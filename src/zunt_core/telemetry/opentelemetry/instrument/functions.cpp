@@ -259,10 +259,8 @@ public:
     // manager suppressed the error.
     bool close(const nb::python_error& error) {
         nb::object exit = take_exit();
-        nb::object traceback = error.traceback();
-        if (!traceback.is_valid()) traceback = nb::none();
         Handling handling(error);
-        return truthy(exit(manager_, error.type(), error.value(), traceback));
+        return truthy(exit(manager_, error.type(), error.value(), traceback_of(error)));
     }
 
     int traverse(visitproc visit, void* arg) const {
