@@ -282,6 +282,33 @@ private:
     nb::object span_;
 };
 
+// Ends the span's block with the error that ends the call, recorded first
+// (an error raised while recording takes its place). Throws that error
+// unless the context manager suppressed it.
+void end_with_error(nb::handle trace, SpanScope& scope, nb::python_error& error) {
+    try {
+        record_error(trace, scope.span(), error);
+    } catch (nb::python_error& e) {
+        if (!scope.close(e)) throw;
+        return;
+    }
+    if (!scope.close(error)) throw std::move(error);
+}
+
+// Runs one step of the call inside the span's block; an error it raises ends
+// the block (end_with_error). False when the context manager suppressed that
+// error: the call is over and answers None.
+template <class Body>
+bool run_in_span(nb::handle trace, SpanScope& scope, Body&& body) {
+    try {
+        body();
+    } catch (nb::python_error& e) {
+        end_with_error(trace, scope, e);
+        return false;
+    }
+    return true;
+}
+
 // trace_sync_method(wrapped, instance, args, kwargs)
 nb::object trace_sync_method(Call& c) {
     nb::handle wrapped = c[0];
@@ -291,19 +318,12 @@ nb::object trace_sync_method(Call& c) {
     nb::object trace = c.global(names[name_trace]);
     SpanScope scope(names, trace, c.global(names[name_module]), wrapped, c[1]);
     nb::object result;
-    try {
-        try {
-            store_input_on_span(names, scope.span(), args, kwargs);
-            result = call_with(wrapped, args, kwargs);
-            store_output_on_span(names, scope.span(), result);
-        } catch (nb::python_error& e) {
-            record_error(trace, scope.span(), e);
-            throw;
-        }
-    } catch (nb::python_error& e) {
-        if (scope.close(e)) return nb::none();
-        throw;
-    }
+    bool completed = run_in_span(trace, scope, [&] {
+        store_input_on_span(names, scope.span(), args, kwargs);
+        result = call_with(wrapped, args, kwargs);
+        store_output_on_span(names, scope.span(), result);
+    });
+    if (!completed) return nb::none();
     scope.close();
     return result;
 }
@@ -325,31 +345,15 @@ public:
 
     Step resume(nb::handle value) override {
         if (!scope_) return start();
-        nb::object result = nb::borrow(value);
-        try {
-            try {
-                store_output_on_span(names(), scope_->span(), result);
-            } catch (nb::python_error& e) {
-                record_error(trace_, scope_->span(), e);
-                throw;
-            }
-        } catch (nb::python_error& e) {
-            if (scope_->close(e)) return Step::finish();
-            throw;
-        }
+        bool completed = run_in_span(trace_, *scope_, [&] { store_output_on_span(names(), scope_->span(), value); });
+        if (!completed) return Step::finish();
         scope_->close();
-        return Step::finish(result);
+        return Step::finish(nb::borrow(value));
     }
 
     Step resume_error(nb::python_error& error) override {
-        try {
-            record_error(trace_, scope_->span(), error);
-        } catch (nb::python_error& e) {
-            if (scope_->close(e)) return Step::finish();
-            throw;
-        }
-        if (scope_->close(error)) return Step::finish();
-        throw std::move(error);
+        end_with_error(trace_, *scope_, error);
+        return Step::finish();
     }
 
     void enter() override {
@@ -394,18 +398,11 @@ private:
         trace_ = function_global(function_, names()[name_trace]);
         scope_.emplace(names(), trace_, function_global(function_, names()[name_module]), wrapped_, instance_);
         nb::object awaitable;
-        try {
-            try {
-                store_input_on_span(names(), scope_->span(), args_, kwargs_);
-                awaitable = call_with(wrapped_, args_, kwargs_);
-            } catch (nb::python_error& e) {
-                record_error(trace_, scope_->span(), e);
-                throw;
-            }
-        } catch (nb::python_error& e) {
-            if (scope_->close(e)) return Step::finish();
-            throw;
-        }
+        bool started = run_in_span(trace_, *scope_, [&] {
+            store_input_on_span(names(), scope_->span(), args_, kwargs_);
+            awaitable = call_with(wrapped_, args_, kwargs_);
+        });
+        if (!started) return Step::finish();
         return Step::await(std::move(awaitable));
     }
 
