@@ -11,6 +11,7 @@
 #include "runtime/coroutine.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/walk.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <memory>
@@ -419,28 +420,6 @@ private:
 nb::object trace_async_method(Call& c) {
     return make_coroutine(std::make_unique<TracedCall>(c.function(), c[0], c[1], c[2], c[3]),
                           Names(c.closure())[coroutine_qualname]);
-}
-
-// a, b = pair
-std::pair<nb::object, nb::object> unpack_pair(nb::handle pair) {
-    nb::object it = steal_or_throw(PyObject_GetIter(pair.ptr()));
-    nb::object items[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject* item = PyIter_Next(it.ptr());
-        if (item == nullptr) {
-            if (PyErr_Occurred()) throw_current();
-            raise(PyExc_ValueError,
-                  "not enough values to unpack (expected 2, got " + std::to_string(i) + ")");
-        }
-        items[i] = nb::steal(item);
-    }
-    PyObject* extra = PyIter_Next(it.ptr());
-    if (extra != nullptr) {
-        Py_DECREF(extra);
-        raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    }
-    if (PyErr_Occurred()) throw_current();
-    return {std::move(items[0]), std::move(items[1])};
 }
 
 // The object that replaced a function at its place is a wrapt proxy (a
