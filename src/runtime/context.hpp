@@ -56,7 +56,7 @@ auto with_context(nb::handle cm, Body&& body) -> std::invoke_result_t<Body, nb::
         bool suppressed;
         {
             Handling handling(error);
-            suppressed = truthy(exit(error.type(), error.value(), error.traceback()));
+            suppressed = truthy(exit(error.type(), error.value(), traceback_of(error)));
         }
         if (!suppressed) throw;
         if constexpr (!std::is_void_v<Result>) return Result{};

@@ -56,6 +56,13 @@ private:
     PyObject* previous_;
 };
 
+// The error's traceback, or None when it has none (raised by C code that no
+// Python frame has passed on yet): what __exit__ and throw() take.
+inline nb::object traceback_of(const nb::python_error& error) {
+    nb::object traceback = error.traceback();
+    return traceback.is_valid() ? traceback : nb::none();
+}
+
 // str(obj) as UTF-8.
 std::string to_utf8(nb::handle obj);
 

@@ -50,23 +50,12 @@ FunctionObject* as_function(PyObject* obj) { return reinterpret_cast<FunctionObj
 
 // Runs the body on arguments already bound to the declared parameters.
 PyObject* run_body(PyObject* self, const FunctionData& d, PyObject* const* slots) {
-    try {
-        Call call(self, slots);
-        nb::object result = d.impl(call);
-        if (!result.is_valid()) {
-            return Py_NewRef(Py_None);
-        }
-        return result.release().ptr();
-    } catch (nb::python_error& e) {
-        e.restore();
-    } catch (const nb::cast_error&) {
-        PyErr_SetString(PyExc_TypeError, "invalid argument type");
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_SystemError, e.what());
+    Call call(self, slots);
+    nb::object result = d.impl(call);
+    if (!result.is_valid()) {
+        return Py_NewRef(Py_None);
     }
-    return nullptr;
+    return result.release().ptr();
 }
 
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
@@ -74,26 +63,26 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
     const std::size_t n_params = d.kinds.size();
     const std::size_t nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
 
-    // The common call: every parameter given by position, nothing else to
-    // bind. The caller's argument array is the slot array.
-    if (kwnames == nullptr && d.all_positional && nargs == n_params) {
-        return run_body(self, d, args);
-    }
-
-    constexpr std::size_t small_size = 8;
-    PyObject* small[small_size];
-    std::vector<PyObject*> large;
-    PyObject** slots = small;
-    if (n_params > small_size) {
-        large.resize(n_params);
-        slots = large.data();
-    }
-    for (std::size_t i = 0; i < n_params; ++i) {
-        slots[i] = nullptr;
-    }
-
-    nb::object extra_args, extra_kwargs;  // *args and **kwargs, alive until the body returns
     try {
+        // The common call: every parameter given by position, nothing else to
+        // bind. The caller's argument array is the slot array.
+        if (kwnames == nullptr && d.all_positional && nargs == n_params) {
+            return run_body(self, d, args);
+        }
+
+        constexpr std::size_t small_size = 8;
+        PyObject* small[small_size];
+        std::vector<PyObject*> large;
+        PyObject** slots = small;
+        if (n_params > small_size) {
+            large.resize(n_params);
+            slots = large.data();
+        }
+        for (std::size_t i = 0; i < n_params; ++i) {
+            slots[i] = nullptr;
+        }
+
+        nb::object extra_args, extra_kwargs;  // *args and **kwargs, alive until the body returns
         const std::size_t n_bound = nargs < d.n_positional ? nargs : d.n_positional;
         for (std::size_t i = 0; i < n_bound; ++i) {
             slots[i] = args[i];
@@ -186,20 +175,17 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
             raise_type_error(text::missing_arguments(d.qualname, "keyword-only", missing));
         }
 
+        return run_body(self, d, slots);
     } catch (nb::python_error& e) {
         e.restore();
-        return nullptr;
     } catch (const nb::cast_error&) {
         PyErr_SetString(PyExc_TypeError, "invalid argument type");
-        return nullptr;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
-        return nullptr;
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
-        return nullptr;
     }
-    return run_body(self, d, slots);
+    return nullptr;
 }
 
 int function_traverse(PyObject* self, visitproc visit, void* arg) {

@@ -51,3 +51,16 @@ def test_matches_the_host(cm_args, body):
 def test_without_the_protocol():
     with pytest.raises(TypeError, match="context manager protocol"):
         rt.with_context(object(), str)
+
+
+@pytest.mark.parametrize("suppress", [False, True])
+def test_a_body_error_without_a_traceback_leaves_the_block(suppress):
+    # int("value") fails in C code that no Python frame has passed on: the
+    # error has no traceback yet, and __exit__ gets None in its place.
+    cm = Recorder(suppress=suppress)
+    if suppress:
+        assert rt.with_context(cm, int) is None
+    else:
+        with pytest.raises(ValueError, match="invalid literal"):
+            rt.with_context(cm, int)
+    assert cm.events == ["enter", ("exit", ValueError, True, False)]

@@ -6,6 +6,7 @@ function back."""
 import asyncio
 import gc
 import inspect
+import re
 import threading
 
 import pytest
@@ -403,6 +404,16 @@ def test_failing_entry_stops_instrumenting_there(instrumentor):
     # The base class does not count a failed instrument() as done, so
     # uninstrument() would not run: put the wrapped entry back directly.
     instrumentor._uninstrument()
+    assert not isinstance(targets.add, PROXY)
+
+
+@pytest.mark.parametrize("pair", [42, (1,)], ids=["not iterable", "too short"])
+def test_wrapper_pair_is_unpacked_as_the_host_unpacks(instrumentor, monkeypatch, pair):
+    with pytest.raises(Exception) as expected:
+        _, _ = pair
+    monkeypatch.setattr(instrumentor, "_create_trace_wrapper_method", lambda: pair)
+    with pytest.raises(type(expected.value), match=re.escape(str(expected.value))):
+        instrumentor._instrument(methods=[targets.add])
     assert not isinstance(targets.add, PROXY)
 
 

@@ -11,6 +11,7 @@
 #include "runtime/coroutine.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/walk.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <memory>
@@ -259,10 +260,8 @@ public:
     // manager suppressed the error.
     bool close(const nb::python_error& error) {
         nb::object exit = take_exit();
-        nb::object traceback = error.traceback();
-        if (!traceback.is_valid()) traceback = nb::none();
         Handling handling(error);
-        return truthy(exit(manager_, error.type(), error.value(), traceback));
+        return truthy(exit(manager_, error.type(), error.value(), traceback_of(error)));
     }
 
     int traverse(visitproc visit, void* arg) const {
@@ -284,6 +283,33 @@ private:
     nb::object span_;
 };
 
+// Ends the span's block with the error that ends the call, recorded first
+// (an error raised while recording takes its place). Throws that error
+// unless the context manager suppressed it.
+void end_with_error(nb::handle trace, SpanScope& scope, nb::python_error& error) {
+    try {
+        record_error(trace, scope.span(), error);
+    } catch (nb::python_error& e) {
+        if (!scope.close(e)) throw;
+        return;
+    }
+    if (!scope.close(error)) throw std::move(error);
+}
+
+// Runs one step of the call inside the span's block; an error it raises ends
+// the block (end_with_error). False when the context manager suppressed that
+// error: the call is over and answers None.
+template <class Body>
+bool run_in_span(nb::handle trace, SpanScope& scope, Body&& body) {
+    try {
+        body();
+    } catch (nb::python_error& e) {
+        end_with_error(trace, scope, e);
+        return false;
+    }
+    return true;
+}
+
 // trace_sync_method(wrapped, instance, args, kwargs)
 nb::object trace_sync_method(Call& c) {
     nb::handle wrapped = c[0];
@@ -293,19 +319,12 @@ nb::object trace_sync_method(Call& c) {
     nb::object trace = c.global(names[name_trace]);
     SpanScope scope(names, trace, c.global(names[name_module]), wrapped, c[1]);
     nb::object result;
-    try {
-        try {
-            store_input_on_span(names, scope.span(), args, kwargs);
-            result = call_with(wrapped, args, kwargs);
-            store_output_on_span(names, scope.span(), result);
-        } catch (nb::python_error& e) {
-            record_error(trace, scope.span(), e);
-            throw;
-        }
-    } catch (nb::python_error& e) {
-        if (scope.close(e)) return nb::none();
-        throw;
-    }
+    bool completed = run_in_span(trace, scope, [&] {
+        store_input_on_span(names, scope.span(), args, kwargs);
+        result = call_with(wrapped, args, kwargs);
+        store_output_on_span(names, scope.span(), result);
+    });
+    if (!completed) return nb::none();
     scope.close();
     return result;
 }
@@ -327,31 +346,15 @@ public:
 
     Step resume(nb::handle value) override {
         if (!scope_) return start();
-        nb::object result = nb::borrow(value);
-        try {
-            try {
-                store_output_on_span(names(), scope_->span(), result);
-            } catch (nb::python_error& e) {
-                record_error(trace_, scope_->span(), e);
-                throw;
-            }
-        } catch (nb::python_error& e) {
-            if (scope_->close(e)) return Step::finish();
-            throw;
-        }
+        bool completed = run_in_span(trace_, *scope_, [&] { store_output_on_span(names(), scope_->span(), value); });
+        if (!completed) return Step::finish();
         scope_->close();
-        return Step::finish(result);
+        return Step::finish(nb::borrow(value));
     }
 
     Step resume_error(nb::python_error& error) override {
-        try {
-            record_error(trace_, scope_->span(), error);
-        } catch (nb::python_error& e) {
-            if (scope_->close(e)) return Step::finish();
-            throw;
-        }
-        if (scope_->close(error)) return Step::finish();
-        throw std::move(error);
+        end_with_error(trace_, *scope_, error);
+        return Step::finish();
     }
 
     void enter() override {
@@ -396,18 +399,11 @@ private:
         trace_ = function_global(function_, names()[name_trace]);
         scope_.emplace(names(), trace_, function_global(function_, names()[name_module]), wrapped_, instance_);
         nb::object awaitable;
-        try {
-            try {
-                store_input_on_span(names(), scope_->span(), args_, kwargs_);
-                awaitable = call_with(wrapped_, args_, kwargs_);
-            } catch (nb::python_error& e) {
-                record_error(trace_, scope_->span(), e);
-                throw;
-            }
-        } catch (nb::python_error& e) {
-            if (scope_->close(e)) return Step::finish();
-            throw;
-        }
+        bool started = run_in_span(trace_, *scope_, [&] {
+            store_input_on_span(names(), scope_->span(), args_, kwargs_);
+            awaitable = call_with(wrapped_, args_, kwargs_);
+        });
+        if (!started) return Step::finish();
         return Step::await(std::move(awaitable));
     }
 
@@ -424,28 +420,6 @@ private:
 nb::object trace_async_method(Call& c) {
     return make_coroutine(std::make_unique<TracedCall>(c.function(), c[0], c[1], c[2], c[3]),
                           Names(c.closure())[coroutine_qualname]);
-}
-
-// a, b = pair
-std::pair<nb::object, nb::object> unpack_pair(nb::handle pair) {
-    nb::object it = steal_or_throw(PyObject_GetIter(pair.ptr()));
-    nb::object items[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject* item = PyIter_Next(it.ptr());
-        if (item == nullptr) {
-            if (PyErr_Occurred()) throw_current();
-            raise(PyExc_ValueError,
-                  "not enough values to unpack (expected 2, got " + std::to_string(i) + ")");
-        }
-        items[i] = nb::steal(item);
-    }
-    PyObject* extra = PyIter_Next(it.ptr());
-    if (extra != nullptr) {
-        Py_DECREF(extra);
-        raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    }
-    if (PyErr_Occurred()) throw_current();
-    return {std::move(items[0]), std::move(items[1])};
 }
 
 // The object that replaced a function at its place is a wrapt proxy (a
