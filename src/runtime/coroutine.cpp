@@ -40,10 +40,11 @@ void run_hook(PyObject* self, AsyncBody* body, void (AsyncBody::*hook)()) {
     try {
         (body->*hook)();
     } catch (nb::python_error& e) {
-        e.discard_as_unraisable(self);
+        write_unraisable(e, self);
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
-        PyErr_WriteUnraisable(self);
+        nb::python_error error;
+        write_unraisable(error, self);
     }
     PyErr_SetRaisedException(pending);
 }
@@ -374,7 +375,7 @@ PyObject* coroutine_close(PyObject* self, PyObject*) {
                 e.restore();
                 error = PyErr_GetRaisedException();
             } else {
-                e.discard_as_unraisable(self);
+                write_unraisable(e, self);
             }
         } catch (const std::exception& e) {
             if (error == nullptr) {
@@ -398,7 +399,8 @@ void coroutine_finalize(PyObject* self) {
     PyObject* pending = PyErr_GetRaisedException();
     PyObject* r = coroutine_close(self, nullptr);
     if (r == nullptr) {
-        PyErr_WriteUnraisable(self);
+        nb::python_error error;
+        write_unraisable(error, self);
     } else {
         Py_DECREF(r);
     }

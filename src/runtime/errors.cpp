@@ -29,6 +29,9 @@ namespace {
     if (exc == nullptr) {
         throw nb::python_error();
     }
+    // The cause was caught here, where a Python frame would have given it a
+    // traceback on its way.
+    give_traceback(cause);
     PyObject* cause_value = cause.value().ptr();
     // raise ... from cause: __cause__ and __context__ both name the caught
     // error, and the context is suppressed in tracebacks.
@@ -60,6 +63,55 @@ void raise_from(PyObject* type, nb::handle message, const nb::python_error& caus
 
 void raise_empty_from(PyObject* type, const nb::python_error& cause) {
     raise_chained(type, nullptr, cause);
+}
+
+PyObject* give_traceback(const nb::python_error& error) {
+    PyObject* value = error.value().ptr();
+    if (PyObject* existing = PyException_GetTraceback(value)) {
+        Py_DECREF(existing);
+        return nullptr;
+    }
+    PyFrameObject* frame = PyEval_GetFrame();  // borrowed
+    if (frame == nullptr) return nullptr;
+    // PyTraceBack_Here adds to the error being raised: raise it for the
+    // length of the call, with whatever was pending kept aside.
+    PyObject* pending = PyErr_GetRaisedException();
+    PyErr_SetRaisedException(Py_NewRef(value));
+    const bool added = PyTraceBack_Here(frame) == 0;
+    Py_DECREF(PyErr_GetRaisedException());
+    PyErr_SetRaisedException(pending);
+    if (!added) return nullptr;
+    PyObject* traceback = PyException_GetTraceback(value);
+    Py_XDECREF(traceback);  // the error keeps it alive
+    return traceback;
+}
+
+void write_unraisable(nb::python_error& error, nb::handle context) {
+    give_traceback(error);
+    error.discard_as_unraisable(context);
+}
+
+void write_unraisable(nb::python_error& error, const char* context) {
+    give_traceback(error);
+    error.discard_as_unraisable(context);
+}
+
+Handling::Handling(const nb::python_error& error)
+    : previous_(PyErr_GetHandledException()), error_(Py_NewRef(error.value().ptr())), traceback_(give_traceback(error)) {
+    PyErr_SetHandledException(error_);
+}
+
+Handling::~Handling() {
+    PyErr_SetHandledException(previous_);
+    Py_XDECREF(previous_);
+    if (traceback_ != nullptr) {
+        // Only the entry given here goes; a traceback that the handling code
+        // put in its place stays.
+        PyObject* current = PyException_GetTraceback(error_);
+        if (current == traceback_) PyException_SetTraceback(error_, Py_None);
+        Py_XDECREF(current);
+    }
+    Py_DECREF(error_);
 }
 
 nb::object steal_or_throw(PyObject* obj) {

@@ -37,27 +37,43 @@ inline PyObject* call_one(PyObject* fn, PyObject* arg) {
     return PyObject_Vectorcall(fn, args, 1, nullptr);
 }
 
+// An error raised by C code carries no traceback until it passes through a
+// Python frame on its way out. Before the toolkit hands such an error to
+// Python code as the error being handled (an `except` block's view of it),
+// it gets the entry the host's eval loop would give it: the innermost
+// running Python frame, the one that called into the package. Answers the
+// traceback entry added, or null when the error already had a traceback (or
+// no Python frame runs).
+PyObject* give_traceback(const nb::python_error& error);
+
+// Reports an error that cannot reach any caller (one raised while cleaning
+// up) to sys.unraisablehook, as the host reports its own: with a traceback
+// (give_traceback). Consumes the error.
+void write_unraisable(nb::python_error& error, nb::handle context);
+void write_unraisable(nb::python_error& error, const char* context);
+
 // For the length of a scope, `error` is the exception being handled, as in an
-// `except` block: an error raised meanwhile gets it as its __context__, and
-// sys.exception() answers it.
+// `except` block: an error raised meanwhile gets it as its __context__,
+// sys.exception() and sys.exc_info() answer it, and it carries a traceback
+// (give_traceback), so that the host's handlers can walk it. An entry added
+// here is taken off again at the end of the scope, so that an error that
+// goes on to the caller gets its frame from the eval loop once, as usual.
 class Handling {
 public:
-    explicit Handling(const nb::python_error& error) : previous_(PyErr_GetHandledException()) {
-        PyErr_SetHandledException(error.value().ptr());
-    }
-    ~Handling() {
-        PyErr_SetHandledException(previous_);
-        Py_XDECREF(previous_);
-    }
+    explicit Handling(const nb::python_error& error);
+    ~Handling();
     Handling(const Handling&) = delete;
     Handling& operator=(const Handling&) = delete;
 
 private:
     PyObject* previous_;
+    PyObject* error_;      // the handled error (owned)
+    PyObject* traceback_;  // the entry added here, or null (borrowed: the error holds it)
 };
 
 // The error's traceback, or None when it has none (raised by C code that no
-// Python frame has passed on yet): what __exit__ and throw() take.
+// Python frame has passed on yet): what __exit__ and throw() take. Inside a
+// Handling scope, the entry that scope gave it.
 inline nb::object traceback_of(const nb::python_error& error) {
     nb::object traceback = error.traceback();
     return traceback.is_valid() ? traceback : nb::none();

@@ -1,6 +1,7 @@
 """The toolkit's `with` statement for C++ bodies, against the host's own."""
 
 import sys
+import traceback
 
 import pytest
 
@@ -54,13 +55,16 @@ def test_without_the_protocol():
 
 
 @pytest.mark.parametrize("suppress", [False, True])
-def test_a_body_error_without_a_traceback_leaves_the_block(suppress):
-    # int("value") fails in C code that no Python frame has passed on: the
-    # error has no traceback yet, and __exit__ gets None in its place.
+def test_a_body_error_raised_natively_reaches_exit_with_a_traceback(suppress):
+    # int("value") fails in C code that no Python frame has passed on: as in
+    # the host's own with block, __exit__ and sys.exc_info() still see a
+    # traceback, and one that goes on to the caller names the caller once.
     cm = Recorder(suppress=suppress)
     if suppress:
         assert rt.with_context(cm, int) is None
     else:
-        with pytest.raises(ValueError, match="invalid literal"):
+        with pytest.raises(ValueError, match="invalid literal") as info:
             rt.with_context(cm, int)
-    assert cm.events == ["enter", ("exit", ValueError, True, False)]
+        names = [entry.name for entry in traceback.extract_tb(info.value.__traceback__)]
+        assert names.count("test_a_body_error_raised_natively_reaches_exit_with_a_traceback") == 1
+    assert cm.events == ["enter", ("exit", ValueError, True, True)]

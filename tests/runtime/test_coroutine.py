@@ -233,6 +233,17 @@ def test_error_of_the_body_close_comes_out_of_close():
         coro.close()
 
 
+def test_an_error_of_the_body_close_when_dropped_is_unraisable_with_a_traceback(monkeypatch):
+    reported = []
+    monkeypatch.setattr("sys.unraisablehook", reported.append)
+    coro = rt.hooked(manual(), [], VAR, "fail on close")
+    coro.send(None)
+    del coro  # closed by its finaliser: the error can reach no caller
+    (report,) = reported
+    assert report.exc_type is LookupError and str(report.exc_value) == "close failed"
+    assert report.exc_traceback is not None and report.exc_traceback.tb_frame is not None
+
+
 def test_dropped_while_waiting_is_closed():
     log = []
     coro = rt.hooked(manual(), log, VAR, "inside")

@@ -3,6 +3,7 @@
 import abc
 import functools
 import inspect
+import traceback
 import typing
 
 import pytest
@@ -149,6 +150,16 @@ def test_raise_from_sets_the_cause():
     assert isinstance(info.value.__cause__, KeyError)
     assert info.value.__context__ is info.value.__cause__
     assert info.value.__suppress_context__ is True
+
+
+def test_a_cause_raised_natively_carries_a_traceback():
+    # {}.__getitem__ raises in C code: caught there, the cause still shows
+    # where it was caught, as one caught by a Python frame does.
+    with pytest.raises(ValueError, match="^converted$") as info:
+        rt.convert_key_error(functools.partial({}.__getitem__, "k"))
+    cause = info.value.__cause__
+    assert isinstance(cause, KeyError) and cause.__traceback__ is not None
+    assert traceback.extract_tb(cause.__traceback__)[-1].name == "test_a_cause_raised_natively_carries_a_traceback"
 
 
 def test_other_errors_pass_through_unchanged():

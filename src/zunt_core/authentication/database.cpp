@@ -20,7 +20,9 @@ nb::object DatabaseAdapter_initialize(Call& c) {
     nb::handle engine_or_url = c[1];
     if (PyUnicode_Check(engine_or_url.ptr())) {
         cls.attr("engine") = c.global("sqlalchemy").attr("create_engine")(
-            engine_or_url, nb::arg("pool_size") = c[2], nb::arg("max_overflow") = c[3]);
+            engine_or_url, nb::arg("pool_size") = c[2], nb::arg("max_overflow") = c[3],
+            // Statement errors do not quote the parameters: they hold secrets.
+            nb::arg("hide_parameters") = true);
     } else {
         cls.attr("engine") = engine_or_url;
     }
@@ -143,7 +145,7 @@ public:
         } catch (nb::python_error& e) {
             // The lock belongs to the connection's server session: closing a
             // broken connection ends the session, and the lock with it.
-            e.discard_as_unraisable("releasing the schema start-up lock");
+            write_unraisable(e, "releasing the schema start-up lock");
         }
         close();
         PyErr_SetRaisedException(pending);
@@ -163,7 +165,10 @@ private:
 
     void close() noexcept {
         PyObject* r = PyObject_CallMethod(connection_.ptr(), "close", nullptr);
-        if (r == nullptr) PyErr_WriteUnraisable(connection_.ptr());
+        if (r == nullptr) {
+            nb::python_error error;
+            write_unraisable(error, connection_);
+        }
         Py_XDECREF(r);
         connection_ = nb::object();
     }

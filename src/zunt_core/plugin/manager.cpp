@@ -45,7 +45,8 @@ public:
         PyObject* pending = PyErr_GetRaisedException();
         PyObject* r = PyObject_CallMethod(lock_.ptr(), "release", nullptr);
         if (r == nullptr) {
-            PyErr_WriteUnraisable(lock_.ptr());
+            nb::python_error error;
+            write_unraisable(error, lock_);
         } else {
             Py_DECREF(r);
         }
@@ -159,7 +160,7 @@ void undo_initialization(nb::handle self, nb::handle cls, nb::handle key_instanc
             }
         }
     } catch (nb::python_error& e) {
-        e.discard_as_unraisable(self);
+        write_unraisable(e, self);
     }
 }
 
