@@ -3,8 +3,8 @@
 // the handlers that receive the record after it.
 //
 // One synchronous POST per record, through `requests` as the module binds it
-// at the time of the call. When the service fails, the message goes on
-// unmasked. Records that the handler's own request logs on its thread (the
+// at the time of the call, with 3 seconds for the whole exchange. When the
+// service fails or its answer cannot be used, the message goes on unmasked. Records that the handler's own request logs on its thread (the
 // HTTP client's debug lines) pass through untouched instead of starting a
 // request of their own.
 #include "runtime/errors.hpp"
@@ -13,6 +13,7 @@
 #include "zunt_core/modules.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 namespace zunt {
@@ -54,10 +55,57 @@ nb::object NerLoggerHandler_init(Call& c) {
     return nb::none();
 }
 
+// The whole exchange with the service, from the request's start to the last
+// byte of the answer.
+constexpr std::chrono::milliseconds exchange_deadline{3000};
+
+// The answer's body, read as it arrives until the deadline: each read waits
+// for at most the time left. False when the deadline passed first.
+bool read_answer_body(nb::handle response, std::chrono::steady_clock::time_point deadline) {
+    nb::object raw = response.attr("raw");
+    nb::list chunks;
+    for (;;) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return false;
+        nb::object connection = raw.attr("connection");
+        if (!connection.is_none()) {
+            nb::object sock = connection.attr("sock");
+            if (!sock.is_none()) sock.attr("settimeout")(std::chrono::duration<double>(left).count());
+        }
+        nb::object chunk = raw.attr("read1")(65536, nb::arg("decode_content") = true);
+        if (!truthy(chunk)) break;
+        chunks.append(chunk);
+    }
+    // What the response's own reading would have kept: `json()` decodes it
+    // with the response's encoding rules.
+    response.attr("_content") = nb::bytes("").attr("join")(chunks);
+    response.attr("_content_consumed") = true;
+    return true;
+}
+
+// The text to log from the service's answer: its member `api_field`, or the
+// message when the answer is no JSON object or has no such member.
+nb::object masked_text(nb::handle self, nb::handle response, nb::handle message,
+                       std::chrono::steady_clock::time_point deadline) {
+    response.attr("raise_for_status")();
+    if (!read_answer_body(response, deadline)) return nb::borrow(message);
+    nb::object answer = response.attr("json")();
+    if (!PyDict_Check(answer.ptr())) return nb::borrow(message);
+    return answer.attr("get")(self.attr("api_field"), message);
+}
+
 // NerLoggerHandler.process_message_using_ner(self, message)
+//
+// The service's answer is untrusted input: an answer that cannot be used for
+// any reason (an error status, a body that is not JSON or is nested deeper
+// than the host's parser goes, numbers the host will not convert, a body
+// still arriving at the deadline) leaves the message as it is, as a service
+// that cannot be reached does. Errors that are no Exception (an interrupt)
+// pass.
 nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
     nb::handle self = c[0];
     nb::handle message = c[1];
+    const auto deadline = std::chrono::steady_clock::now() + exchange_deadline;
     nb::dict body;
     body["text"] = message;
     nb::list entities;
@@ -66,19 +114,30 @@ nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
     }
     body["entities"] = entities;
     RequestUnderWay request(self);
+    nb::object response;
     try {
-        nb::object requests = c.global("requests");
-        nb::object response =
-            requests.attr("post")(self.attr("api_url"), nb::arg("json") = body, nb::arg("timeout") = 3);
-        response.attr("raise_for_status")();
-        nb::object answer = response.attr("json")();
-        // An answer that is no JSON object has no `get`: that error is the caller's.
-        return answer.attr("get")(self.attr("api_field"), message);
+        // stream: the body is read here, against the deadline; the request
+        // on the wire is the same.
+        response = c.global("requests").attr("post")(self.attr("api_url"), nb::arg("json") = body,
+                                                      nb::arg("timeout") = 3, nb::arg("stream") = true);
     } catch (nb::python_error& e) {
         nb::object request_error = c.global("requests").attr("exceptions").attr("RequestException");
         if (e.matches(request_error)) return nb::borrow(message);
         throw;
     }
+    nb::object text;
+    try {
+        text = masked_text(self, response, message, deadline);
+    } catch (nb::python_error& e) {
+        if (!e.matches(PyExc_Exception)) throw;
+        text = nb::borrow(message);
+    }
+    try {
+        response.attr("close")();
+    } catch (nb::python_error& e) {
+        if (!e.matches(PyExc_Exception)) throw;
+    }
+    return text;
 }
 
 // NerLoggerHandler.emit(self, record)
@@ -122,8 +181,8 @@ void build_zunt_core_logger_ner_pii_logger_handler(ModuleScope& m) {
                      "When enabled, it sends the record's formatted message to the service (HTTP POST of a JSON "
                      "body with \"text\" and \"entities\", 3-second time-out) and replaces the message by the text "
                      "the service returns under `api_field`, emptying the record's arguments; it writes nothing "
-                     "itself. When the service cannot be reached, times out, answers with an error status or with a "
-                     "body that is not JSON, the message goes on unmasked.");
+                     "itself. When the service cannot be reached, times out, answers with an error status or with an "
+                     "answer that is no JSON object, the message goes on unmasked.");
     cls.method({"__init__",
                 {arg("self"), arg("api_url", str), arg("api_field", str),
                  arg_default("pii_ner_process_enabled", bool_, nb::bool_(false))},

@@ -19,12 +19,13 @@ ENTITIES = ["EMAIL_ADDRESS", "ID_KTP", "ID_NPWP", "PHONE_NUMBER"]
 
 class NerService:
     """A masking service on 127.0.0.1. Each POST gets the current answer
-    (status, body, delay); by default the JSON object {"masked": text} with
-    "john" replaced by "[PERSON]". Keeps every request it received."""
+    (status, body, delay, and the pause between the body's bytes when it
+    trickles them); by default the JSON object {"masked": text} with "john"
+    replaced by "[PERSON]". Keeps every request it received."""
 
     def __init__(self):
         self.received = []
-        self.status, self.body, self.delay = 200, None, 0.0
+        self.status, self.body, self.delay, self.trickle = 200, None, 0.0, None
         service = self
 
         class Handler(BaseHTTPRequestHandler):
@@ -41,7 +42,13 @@ class NerService:
                     self.send_header("Content-Type", "application/json")
                     self.send_header("Content-Length", str(len(body)))
                     self.end_headers()
-                    self.wfile.write(body)
+                    if service.trickle is None:
+                        self.wfile.write(body)
+                        return
+                    for i in range(len(body)):
+                        self.wfile.write(body[i:i + 1])
+                        self.wfile.flush()
+                        time.sleep(service.trickle)
                 except OSError:
                     pass  # the client gave up (time-out)
 
@@ -54,8 +61,8 @@ class NerService:
         self.thread = threading.Thread(target=self.server.serve_forever, args=(0.05,), daemon=True)
         self.thread.start()
 
-    def answer(self, status=200, body=None, delay=0.0):
-        self.status, self.body, self.delay = status, body, delay
+    def answer(self, status=200, body=None, delay=0.0, trickle=None):
+        self.status, self.body, self.delay, self.trickle = status, body, delay, trickle
 
     def texts(self):
         return [json.loads(r["raw"])["text"] for r in self.received]
@@ -227,9 +234,27 @@ class Reporting(NerLoggerHandler):
         self.reported = (record.msg, record.args, sys.exc_info()[0])
 
 
-@pytest.mark.parametrize("body", [b"[1, 2]", b'"masked"', b"5", b"true", b"null"])
-def test_answer_that_is_no_object_leaves_the_record_alone(service, make_logger, make_capture, body):
-    service.answer(body=body)
+# Answers that cannot be used, each as the service sends it: the message goes
+# on unmasked, as when the service cannot be reached, and nothing is reported.
+UNUSABLE_ANSWERS = {
+    "array": b"[1, 2]",
+    "string": b'"masked"',
+    "number": b"5",
+    "true": b"true",
+    "null": b"null",
+    "nested deeper than the parser goes": b"[" * 100_000,
+    "nested objects": b'{"masked": ' * 100_000,
+    "an integer the host will not convert": b'{"masked": ' + b"7" * 5000 + b"}",
+    "a member of an integer the host will not convert": b'{"masked": "x", "n": ' + b"7" * 5000 + b"}",
+}
+
+
+@pytest.mark.parametrize("raise_exceptions", [True, False], ids=["raiseExceptions", "quiet"])
+@pytest.mark.parametrize("answer", UNUSABLE_ANSWERS)
+def test_an_unusable_answer_leaves_the_message_unmasked(service, make_logger, make_capture, monkeypatch, capsys,
+                                                       answer, raise_exceptions):
+    monkeypatch.setattr(logging, "raiseExceptions", raise_exceptions)
+    service.answer(body=UNUSABLE_ANSWERS[answer])
     logger = make_logger()
     handler = Reporting(service.url, "masked", True)
     later = make_capture()
@@ -238,10 +263,25 @@ def test_answer_that_is_no_object_leaves_the_record_alone(service, make_logger, 
 
     logger.info("user %s", "john")  # returns normally
 
-    assert handler.reported == ("user %s", ("john",), AttributeError)
-    assert (later.seen[0]["msg"], later.seen[0]["args"]) == ("user %s", ("john",))
-    with pytest.raises(AttributeError):
-        handler.process_message_using_ner("john")
+    assert not hasattr(handler, "reported")
+    assert (later.seen[0]["msg"], later.seen[0]["args"]) == ("user john", ())
+    assert len(service.received) == 1
+    assert handler.process_message_using_ner("john") == "john"
+    assert capsys.readouterr().err == ""
+
+
+def test_a_trickling_answer_is_given_up_at_the_deadline(service, masked_logger):
+    logger, handler, capture = masked_logger()
+    # 18 bytes, one every 0.6 s: each read is well within the time-out, the whole is not
+    service.answer(body=b'{"masked": "xyz"}\n', trickle=0.6)
+    started = time.monotonic()
+    logger.info("user %s", "john")
+    took = time.monotonic() - started
+    assert (capture.seen[0]["msg"], capture.seen[0]["args"]) == ("user john", ())
+    assert 2.9 < took < 4.5, took
+    # a slow answer that is complete in time is used
+    service.answer(body=b'{"masked": "ok"}', trickle=0.05)
+    assert handler.process_message_using_ner("john") == "ok"
 
 
 def test_unformattable_message_sends_nothing(service, make_logger, make_capture, capsys):
