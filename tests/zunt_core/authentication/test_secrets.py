@@ -86,7 +86,18 @@ def failing_calls(auth, client, other, user, token):
         ("expired token", lambda: revoke(client.api_key, expired)),
         ("token signed with another key", lambda: verify(client.api_key, jwt.encode({"sub": "x"}, "k"))),
         ("duplicate user", lambda: auth.create_user_service.create_user(client.api_key, user.identifier)),
+        ("token that is no text", lambda: verify(client.api_key, token.token + "\udc80")),
+        ("token that is no text, revoked", lambda: revoke(client.api_key, "\ud800" + token.token)),
     ]
+
+
+def test_a_token_that_is_no_text_is_refused_by_the_token_library(auth, scene):
+    client, _, _, token, _ = scene
+    for call in (auth.verify_token_service.verify_token_and_get_user_id, auth.revoke_token_service.revoke_token):
+        with pytest.raises(jwt.JWTError) as info:
+            call(client.api_key, token.token[:-1] + "\ud800")
+        assert type(info.value) is jwt.JWTError and info.value.__cause__ is None
+    assert auth.sql("SELECT is_revoked FROM tokens WHERE id = %s", (token.id,)) == [(False,)]
 
 
 def test_refused_requests_show_no_secret(auth, scene, logs):

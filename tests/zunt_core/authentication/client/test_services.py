@@ -53,9 +53,14 @@ def test_two_clients_differ_and_a_stored_name_is_refused(auth):
     assert first.id != second.id and first.api_key != second.api_key
     assert ClientHelper().to_client(first.api_key).secret != ClientHelper().to_client(second.api_key).secret
     count = auth.sql("SELECT count(*) FROM clients")[0][0]
-    with pytest.raises(IntegrityError):
+    with pytest.raises(IntegrityError) as info:
         auth.create_client_service.create_client(first.name)
     assert auth.sql("SELECT count(*) FROM clients")[0][0] == count
+    # The refused client's generated secret is among the statement's
+    # parameters; the error's text does not show them.
+    params = info.value.params
+    secrets = [v for v in (params.values() if isinstance(params, dict) else params) if isinstance(v, str)]
+    assert secrets and all(secret not in str(info.value) for secret in secrets if secret != first.name)
 
 
 def key_with(client, **segments):

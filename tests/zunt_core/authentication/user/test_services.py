@@ -109,6 +109,22 @@ def test_another_identifier_is_refused(auth, client, user, identifier):
     assert str(info.value) == INCORRECT and info.value.status_code == 401 and info.value.__cause__ is None
 
 
+class EqualToAnything(str):
+    def __eq__(self, other):
+        return True
+
+    __hash__ = str.__hash__
+
+
+def test_an_identifier_that_claims_equality_is_refused(auth, client, user):
+    with pytest.raises(UnauthorizedException, match=f"^{INCORRECT}$"):
+        auth.authenticate_user_service.authenticate_user(client.api_key, EqualToAnything("someone"), user.secret)
+    # the stored text's own comparison still accepts the right identifier in a subclass
+    token = auth.authenticate_user_service.authenticate_user(client.api_key, EqualToAnything(user.identifier),
+                                                             user.secret)
+    assert token.user_id == user.id
+
+
 def test_refused_logins(auth, client, user):
     head, secret = user.secret.rsplit(".", 1)
     other_client = auth.new_client()

@@ -102,6 +102,16 @@ nb::object sign(const Call& c, nb::handle claims) {
 }
 
 nb::object decode(const Call& c, nb::handle token) {
+    // The JWT library encodes a text token to UTF-8 first; a text that has no
+    // UTF-8 form (a lone surrogate) would fail there with the whole token in
+    // the error.
+    if (PyUnicode_Check(token.ptr())) {
+        Py_ssize_t size = 0;
+        if (PyUnicode_AsUTF8AndSize(token.ptr(), &size) == nullptr) {
+            PyErr_Clear();
+            raise_fixed("The access token is not valid text.");
+        }
+    }
     nb::object settings = settings_of(c);
     nb::object algorithm = checked_algorithm(settings);
     nb::object key = settings.attr("auth_secret_key");

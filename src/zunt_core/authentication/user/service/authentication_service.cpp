@@ -29,7 +29,10 @@ nb::object AuthenticateUserService_authenticate_user(Call& c) {
     nb::object user = self.attr("user_service").attr("get_user")(c[1], presented.attr("id"));
     auto refuse = [&] { raise(c.global("UnauthorizedException").ptr(), "Identifier or password is incorrect."); };
     if (user.is_none()) refuse();
-    if (!check_test(PyObject_RichCompareBool(user.attr("identifier").ptr(), identifier.ptr(), Py_EQ))) refuse();
+    // user.identifier != identifier, as written: the stored text's own
+    // comparison answers (a given str subclass cannot make itself equal).
+    nb::object differs = steal_or_throw(PyObject_RichCompare(user.attr("identifier").ptr(), identifier.ptr(), Py_NE));
+    if (truthy(differs)) refuse();
     if (!truthy(self.attr("hash_service").attr("verify")(presented.attr("secret"), user.attr("secret")))) refuse();
     return self.attr("create_token_service").attr("create_token")(user);
 }
