@@ -66,8 +66,15 @@ def _give_to_server_user(path: str) -> None:
             os.chown(os.path.join(root, name), user.pw_uid, user.pw_gid)
 
 
+def _server_env() -> dict[str, str]:
+    """The environment of the PostgreSQL commands: the caller's, without the
+    libraries it preloads (a sanitizer's runtime preloaded for the Python
+    process under test must not reach initdb and the server)."""
+    return {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+
+
 def _run(cmd: list[str], what: str) -> None:
-    done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, env=_server_env())
     if done.returncode != 0:
         raise ClusterError(f"{what} failed ({' '.join(cmd)}):\n{done.stdout}")
 
@@ -118,7 +125,7 @@ def _running(bin_dir: str, data: str) -> bool:
     if not os.path.isdir(data):
         return False
     done = subprocess.run(_as_server_user([os.path.join(bin_dir, "pg_ctl"), "-D", data, "status"]),
-                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=_server_env())
     return done.returncode == 0
 
 
