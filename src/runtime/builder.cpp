@@ -1,6 +1,9 @@
 #include "runtime/builder.hpp"
 
 #include "runtime/errors.hpp"
+#include "runtime/host.hpp"
+
+#include <stdexcept>
 
 namespace zunt::rt {
 
@@ -35,13 +38,11 @@ namespace {
 // getattr(module, name) for `from module import name`: the host's ImportError
 // when missing.
 nb::object imported_name(nb::handle mod, const char* module, const char* name) {
-    PyObject* value = PyObject_GetAttrString(mod.ptr(), name);
-    if (value == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
-        PyErr_Clear();
+    nb::object value = attr_or_missing(mod, name);
+    if (!value.is_valid()) {
         raise(PyExc_ImportError, std::string("cannot import name '") + name + "' from '" + module + "'");
     }
-    return nb::steal(value);
+    return value;
 }
 
 }  // namespace
@@ -88,11 +89,6 @@ ClassBuilder::ClassBuilder(ModuleScope& scope, std::string name, nb::tuple bases
 
 ClassBuilder::ClassBuilder(ModuleScope& scope, std::string name, const char* doc)
     : ClassBuilder(scope, std::move(name), nb::tuple(), doc) {}
-
-ClassBuilder& ClassBuilder::metaclass(nb::handle meta) {
-    metaclass_ = nb::borrow(meta);
-    return *this;
-}
 
 ClassBuilder& ClassBuilder::unbound() {
     bind_ = false;
@@ -143,6 +139,42 @@ ClassBuilder& ClassBuilder::property(FunctionDecl getter) {
     return attr(name.c_str(), builtin("property")(fn));
 }
 
+namespace {
+
+// The body of a storing __init__: its closure holds (parameter index, name)
+// pairs, in the order of the assignments.
+nb::object storing_init_body(Call& c) {
+    nb::handle pairs = c.closure();
+    const Py_ssize_t n = PyTuple_Size(pairs.ptr());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* pair = PyTuple_GetItem(pairs.ptr(), i);
+        const Py_ssize_t index = PyLong_AsSsize_t(PyTuple_GetItem(pair, 0));
+        if (PyObject_SetAttr(c[0].ptr(), PyTuple_GetItem(pair, 1), c[static_cast<std::size_t>(index)].ptr()) != 0) {
+            throw_current();
+        }
+    }
+    return nb::none();
+}
+
+}  // namespace
+
+ClassBuilder& ClassBuilder::storing_init(std::vector<Param> params, std::initializer_list<Stored> stored,
+                                         const char* doc) {
+    nb::list pairs;
+    for (const Stored& field : stored) {
+        std::size_t index = 0;
+        while (index < params.size() && params[index].name != field.parameter) ++index;
+        if (index == params.size()) {
+            throw std::logic_error(name_ + ".__init__ stores an unknown parameter " + field.parameter);
+        }
+        nb::object key = steal_or_throw(PyUnicode_InternFromString(field.attribute));
+        pairs.append(nb::make_tuple(nb::int_(index + 1), key));  // + 1: after self
+    }
+    FunctionDecl decl = method_decl("__init__", std::move(params), storing_init_body, nb::none(), doc);
+    decl.closure = nb::tuple(pairs);
+    return method(std::move(decl));
+}
+
 ClassBuilder& ClassBuilder::attr(const char* name, nb::handle value) {
     for (auto& entry : entries_) {
         if (entry.first == name) {
@@ -159,29 +191,30 @@ ClassBuilder& ClassBuilder::annotate(const char* name, nb::handle annotation) {
     return *this;
 }
 
-nb::object ClassBuilder::build() {
-    nb::object meta = metaclass_;
-    if (!meta.is_valid()) {
-        // The most derived metaclass of the bases, as the host's class
-        // statement computes it.
-        nb::handle winner = reinterpret_cast<PyObject*>(&PyType_Type);
-        for (nb::handle base : bases_) {
-            nb::handle t = reinterpret_cast<PyObject*>(Py_TYPE(base.ptr()));
-            if (PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(winner.ptr()),
-                                 reinterpret_cast<PyTypeObject*>(t.ptr()))) {
-                continue;
-            }
-            if (PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(t.ptr()),
-                                 reinterpret_cast<PyTypeObject*>(winner.ptr()))) {
-                winner = t;
-                continue;
-            }
-            raise(PyExc_TypeError,
-                  "metaclass conflict: the metaclass of a derived class must be a (non-strict) subclass of the "
-                  "metaclasses of all its bases");
+namespace {
+
+// The most derived metaclass of the bases, as the host's class statement
+// computes it.
+nb::object most_derived_metaclass(nb::handle bases) {
+    PyTypeObject* winner = &PyType_Type;
+    for (nb::handle base : bases) {
+        PyTypeObject* t = Py_TYPE(base.ptr());
+        if (PyType_IsSubtype(winner, t)) continue;
+        if (PyType_IsSubtype(t, winner)) {
+            winner = t;
+            continue;
         }
-        meta = nb::borrow(winner);
+        raise(PyExc_TypeError,
+              "metaclass conflict: the metaclass of a derived class must be a (non-strict) subclass of the "
+              "metaclasses of all its bases");
     }
+    return nb::borrow(reinterpret_cast<PyObject*>(winner));
+}
+
+}  // namespace
+
+nb::object ClassBuilder::build() {
+    nb::object meta = most_derived_metaclass(bases_);
     nb::str name(name_.c_str());
     nb::object ns = nb::hasattr(meta, "__prepare__") ? meta.attr("__prepare__")(name, bases_) : nb::dict();
     ns["__module__"] = nb::str(scope_.name().c_str());
@@ -199,8 +232,6 @@ nb::object super_of(nb::handle cls, nb::handle obj) {
     PyObject* args[2] = {cls.ptr(), obj.ptr()};
     return steal_or_throw(PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PySuper_Type), args, 2, nullptr));
 }
-
-nb::object typing_attr(const char* name) { return nb::module_::import_("typing").attr(name); }
 
 nb::object subscript(nb::handle generic, nb::handle item) {
     return steal_or_throw(PyObject_GetItem(generic.ptr(), item.ptr()));
@@ -222,7 +253,8 @@ nb::object optional_of(nb::handle type) { return steal_or_throw(PyNumber_Or(type
 FunctionDecl method_decl(const char* name, std::vector<Param> params, Impl impl, nb::handle returns,
                          const char* doc) {
     params.insert(params.begin(), arg("self"));
-    return FunctionDecl{name, std::move(params), impl, doc, nb::borrow(returns)};
+    return FunctionDecl{
+        .name = name, .params = std::move(params), .impl = impl, .doc = doc, .returns = nb::borrow(returns)};
 }
 
 }  // namespace zunt::rt

@@ -50,7 +50,6 @@ public:
     ClassBuilder(ModuleScope& scope, std::string name, nb::tuple bases, const char* doc);
     ClassBuilder(ModuleScope& scope, std::string name, const char* doc);
 
-    ClassBuilder& metaclass(nb::handle meta);
     // Build without binding the class in the module.
     ClassBuilder& unbound();
     ClassBuilder& method(FunctionDecl decl);
@@ -61,6 +60,19 @@ public:
     // @classmethod @abstractmethod (the class-method marker outermost)
     ClassBuilder& abstract_class_method(FunctionDecl decl);
     ClassBuilder& property(FunctionDecl getter);
+    // An attribute that a storing __init__ sets, and the parameter it takes
+    // (the one of the same name unless given).
+    struct Stored {
+        Stored(const char* name) : attribute(name), parameter(name) {}
+        Stored(const char* attribute_name, const char* parameter_name)
+            : attribute(attribute_name), parameter(parameter_name) {}
+        const char* attribute;
+        const char* parameter;
+    };
+    // def __init__(self, <params>) -> None: self.<attribute> = <parameter>
+    // for each of `stored`, in that order, and nothing else.
+    ClassBuilder& storing_init(std::vector<Param> params, std::initializer_list<Stored> stored,
+                               const char* doc = nullptr);
     ClassBuilder& attr(const char* name, nb::handle value);
     // name: annotation  (entered in the class's __annotations__)
     ClassBuilder& annotate(const char* name, nb::handle annotation);
@@ -80,7 +92,6 @@ private:
     std::string qualname_;
     nb::tuple bases_;
     const char* doc_;
-    nb::object metaclass_;
     bool bind_ = true;
     nb::dict annotations_;
     std::vector<std::pair<std::string, nb::object>> entries_;
@@ -90,8 +101,7 @@ private:
 // super(cls, obj)
 nb::object super_of(nb::handle cls, nb::handle obj);
 
-// typing helpers for declarations: typing.X[...]
-nb::object typing_attr(const char* name);
+// generic[item], generic[a, b, ...]: for annotations such as List[str]
 nb::object subscript(nb::handle generic, nb::handle item);
 nb::object subscript(nb::handle generic, std::initializer_list<nb::handle> items);
 nb::object builtin(const char* name);

@@ -36,17 +36,7 @@ void finish(CoroutineObject* c) {
 // Runs a hook of the body; an error it lets out is reported as unraisable,
 // and an error pending before it stays pending.
 void run_hook(PyObject* self, AsyncBody* body, void (AsyncBody::*hook)()) {
-    PyObject* pending = PyErr_GetRaisedException();
-    try {
-        (body->*hook)();
-    } catch (nb::python_error& e) {
-        write_unraisable(e, self);
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_SystemError, e.what());
-        nb::python_error error;
-        write_unraisable(error, self);
-    }
-    PyErr_SetRaisedException(pending);
+    run_unraisable(nb::handle(self), [&] { (body->*hook)(); });
 }
 
 // One stretch of work done for the caller (a send, throw or close): marks
@@ -66,11 +56,10 @@ public:
         if (entered_ != nullptr) run_hook(self(), entered_, &AsyncBody::leave);
         c_->running = false;
         if (c_->state == State::finished && c_->body != nullptr) {
-            PyObject* pending = PyErr_GetRaisedException();
+            nb::error_scope pending;
             AsyncBody* body = c_->body;
             c_->body = nullptr;
             delete body;
-            PyErr_SetRaisedException(pending);
         }
     }
 
@@ -169,9 +158,9 @@ PySendResult advance(CoroutineObject* c, Step step, PyObject** out) {
                 nb::python_error error;
                 step = c->body->resume_error(error);
             }
-        } catch (nb::python_error& e) {
+        } catch (...) {
             finish(c);
-            e.restore();
+            translate_exception();
             return PYGEN_ERROR;
         }
     }
@@ -189,9 +178,9 @@ PySendResult resume_after(CoroutineObject* c, PySendResult r, PyObject* value, P
             nb::python_error error;
             step = c->body->resume_error(error);
         }
-    } catch (nb::python_error& e) {
+    } catch (...) {
         finish(c);
-        e.restore();
+        translate_exception();
         return PYGEN_ERROR;
     }
     return advance(c, std::move(step), out);
@@ -232,9 +221,9 @@ PySendResult coroutine_send_impl(CoroutineObject* c, PyObject* value, PyObject**
         Step step;
         try {
             step = c->body->resume(nb::none());
-        } catch (nb::python_error& e) {
+        } catch (...) {
             finish(c);
-            e.restore();
+            translate_exception();
             return PYGEN_ERROR;
         }
         return advance(c, std::move(step), out);
@@ -370,17 +359,13 @@ PyObject* coroutine_close(PyObject* self, PyObject*) {
     if (waiting && c->body != nullptr) {
         try {
             c->body->close();
-        } catch (nb::python_error& e) {
+        } catch (...) {
+            translate_exception();
             if (error == nullptr) {
-                e.restore();
                 error = PyErr_GetRaisedException();
             } else {
-                write_unraisable(e, self);
-            }
-        } catch (const std::exception& e) {
-            if (error == nullptr) {
-                PyErr_SetString(PyExc_SystemError, e.what());
-                error = PyErr_GetRaisedException();
+                nb::python_error later;
+                write_unraisable(later, self);
             }
         }
     }
@@ -391,20 +376,27 @@ PyObject* coroutine_close(PyObject* self, PyObject*) {
     Py_RETURN_NONE;
 }
 
-// Like the host's coroutines, one dropped while it waits is closed first;
-// an error of that close is reported as unraisable.
+// Whether dropping the coroutine has work to do (coroutine_finalize).
+bool needs_finalizing(const CoroutineObject* c) {
+    return c->state == State::created || (c->state == State::suspended && c->awaiting != nullptr && !c->running);
+}
+
+// Like the host's coroutines: one dropped without ever being awaited warns
+// that it was never awaited; one dropped while it waits is closed first. An
+// error of either is reported as unraisable.
 void coroutine_finalize(PyObject* self) {
     CoroutineObject* c = as_coroutine(self);
-    if (c->state != State::suspended || c->awaiting == nullptr || c->running) return;
-    PyObject* pending = PyErr_GetRaisedException();
-    PyObject* r = coroutine_close(self, nullptr);
-    if (r == nullptr) {
-        nb::python_error error;
-        write_unraisable(error, self);
-    } else {
-        Py_DECREF(r);
-    }
-    PyErr_SetRaisedException(pending);
+    if (!needs_finalizing(c)) return;
+    run_unraisable(nb::handle(self), [&] {
+        if (c->state == State::created) {
+            finish(c);  // warned once, then as good as closed
+            if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1, "coroutine '%U' was never awaited", c->qualname) != 0) {
+                throw_current();
+            }
+            return;
+        }
+        steal_or_throw(coroutine_close(self, nullptr));
+    });
 }
 
 PyObject* coroutine_await(PyObject* self) { return Py_NewRef(self); }
@@ -433,7 +425,7 @@ int coroutine_clear(PyObject* self) {
 
 void coroutine_dealloc(PyObject* self) {
     CoroutineObject* c = as_coroutine(self);
-    if (c->state == State::suspended && c->awaiting != nullptr) {
+    if (needs_finalizing(c)) {
         // The finaliser runs on a live object: revive it for the time of the
         // call (as the host does for its own finalisers), and keep it when
         // the finaliser stored a new reference to it.

@@ -1,9 +1,28 @@
 #include "runtime/errors.hpp"
 
+#include <exception>
+#include <new>
+
 namespace zunt::rt {
 
 void throw_current() {
     throw nb::python_error();
+}
+
+void translate_exception() noexcept {
+    try {
+        throw;
+    } catch (nb::python_error& e) {
+        e.restore();
+    } catch (const nb::cast_error&) {
+        PyErr_SetString(PyExc_TypeError, "invalid argument type");
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "unknown C++ exception");
+    }
 }
 
 void raise(PyObject* type, const std::string& message) {
@@ -61,10 +80,6 @@ void raise_from(PyObject* type, nb::handle message, const nb::python_error& caus
     raise_chained(type, args, cause);
 }
 
-void raise_empty_from(PyObject* type, const nb::python_error& cause) {
-    raise_chained(type, nullptr, cause);
-}
-
 PyObject* give_traceback(const nb::python_error& error) {
     PyObject* value = error.value().ptr();
     if (PyObject* existing = PyException_GetTraceback(value)) {
@@ -97,7 +112,9 @@ void write_unraisable(nb::python_error& error, const char* context) {
 }
 
 Handling::Handling(const nb::python_error& error)
-    : previous_(PyErr_GetHandledException()), error_(Py_NewRef(error.value().ptr())), traceback_(give_traceback(error)) {
+    : previous_(PyErr_GetHandledException()),
+      error_(Py_NewRef(error.value().ptr())),
+      traceback_(give_traceback(error)) {
     PyErr_SetHandledException(error_);
 }
 

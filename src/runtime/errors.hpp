@@ -13,6 +13,14 @@ namespace nb = nanobind;
 // Throws the error the host has just set (after a failed C API call).
 [[noreturn]] void throw_current();
 
+// The one way a C++ exception becomes a host error, for every place where
+// C++ returns to the host (a function call, a type slot, a coroutine step or
+// hook). Called in a `catch (...)` block, it sets the error of the exception
+// being handled: a python_error as it is, std::bad_alloc as MemoryError, a
+// failed nanobind cast as TypeError, anything else as SystemError with the
+// exception's text. Never throws.
+void translate_exception() noexcept;
+
 // raise type(message)
 [[noreturn]] void raise(PyObject* type, const std::string& message);
 
@@ -24,7 +32,6 @@ namespace nb = nanobind;
 // raise type(message) from cause
 [[noreturn]] void raise_from(PyObject* type, const std::string& message, const nb::python_error& cause);
 [[noreturn]] void raise_from(PyObject* type, nb::handle message, const nb::python_error& cause);
-[[noreturn]] void raise_empty_from(PyObject* type, const nb::python_error& cause);
 
 // Checks a C API result: throws the pending error when `obj` is null,
 // otherwise steals it.
@@ -51,6 +58,22 @@ PyObject* give_traceback(const nb::python_error& error);
 // (give_traceback). Consumes the error.
 void write_unraisable(nb::python_error& error, nb::handle context);
 void write_unraisable(nb::python_error& error, const char* context);
+
+// Runs cleanup work that no caller can hear from (a destructor, a hook, a
+// finaliser): an error pending meanwhile is kept aside and restored, and an
+// error of the work, whatever C++ exception carries it, is reported to
+// sys.unraisablehook with `context`.
+template <class Context, class Work>
+void run_unraisable(const Context& context, Work&& work) noexcept {
+    nb::error_scope pending;
+    try {
+        work();
+    } catch (...) {
+        translate_exception();
+        nb::python_error error;
+        write_unraisable(error, context);
+    }
+}
 
 // For the length of a scope, `error` is the exception being handled, as in an
 // `except` block: an error raised meanwhile gets it as its __context__,

@@ -176,16 +176,10 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
         }
 
         return run_body(self, d, slots);
-    } catch (nb::python_error& e) {
-        e.restore();
-    } catch (const nb::cast_error&) {
-        PyErr_SetString(PyExc_TypeError, "invalid argument type");
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_SystemError, e.what());
+    } catch (...) {
+        translate_exception();
+        return nullptr;
     }
-    return nullptr;
 }
 
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
@@ -281,14 +275,8 @@ PyObject* function_get_signature(PyObject* self, void*) {
     if (d.signature == nullptr) {
         try {
             d.signature = build_signature(d).release().ptr();
-        } catch (nb::python_error& e) {
-            e.restore();
-            return nullptr;
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            return nullptr;
-        } catch (const std::exception& e) {
-            PyErr_SetString(PyExc_SystemError, e.what());
+        } catch (...) {
+            translate_exception();
             return nullptr;
         }
     }

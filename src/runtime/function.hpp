@@ -35,14 +35,16 @@ Param var_kwargs(std::string name = "kwargs");
 class Call;
 using Impl = nb::object (*)(Call&);
 
+// Written with designated initializers, so that no field can take another's
+// place: {.name = "f", .params = {arg("x")}, .impl = f_body, .doc = "..."}.
 struct FunctionDecl {
     std::string name;
-    std::vector<Param> params;
+    std::vector<Param> params{};
     Impl impl = nullptr;
     const char* doc = nullptr;   // nullptr: no docstring
-    nb::object returns;          // unset: no result annotation
-    std::string qualname;        // empty: same as name
-    nb::object closure;          // data the body reads through Call::closure()
+    nb::object returns{};        // unset: no result annotation
+    std::string qualname{};      // empty: same as name
+    nb::object closure{};        // data the body reads through Call::closure()
 };
 
 // The arguments of one call, bound to the declared parameters in order.

@@ -1,11 +1,13 @@
-// The host's truth, membership, subclass and instance tests, as C++ booleans
-// (an error raised by the test is thrown as nb::python_error), and the
-// module-level logging calls.
+// The host's everyday operations on objects, as C++ calls: truth,
+// membership, subclass and instance tests as C++ booleans, attribute and
+// item access, method calls, and the module-level logging calls. An error
+// the host raises is thrown as nb::python_error.
 #pragma once
 
 #include "runtime/errors.hpp"
 #include "runtime/function.hpp"
 
+#include <cstddef>
 #include <utility>
 
 namespace zunt::rt {
@@ -32,6 +34,50 @@ inline bool is_subclass(nb::handle derived, nb::handle cls) {
 // isinstance(obj, cls)
 inline bool is_instance(nb::handle obj, nb::handle cls) {
     return check_test(PyObject_IsInstance(obj.ptr(), cls.ptr()));
+}
+
+// type(obj)
+inline nb::handle type_of(nb::handle obj) { return reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr())); }
+
+// obj.<name>, for a name that is a str object (interned where it is read often).
+inline nb::object get_attr(nb::handle obj, nb::handle name) {
+    return steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
+}
+
+// obj.<name> = value
+inline void set_attr(nb::handle obj, nb::handle name, nb::handle value) {
+    if (PyObject_SetAttr(obj.ptr(), name.ptr(), value.ptr()) != 0) throw_current();
+}
+
+// getattr(obj, name, <missing>): one look-up, as the host's getattr with a
+// default makes; an unset object when it raises AttributeError, any other
+// error thrown.
+nb::object attr_or_missing(nb::handle obj, nb::handle name);
+nb::object attr_or_missing(nb::handle obj, const char* name);
+
+// container[key] = value (an exact dict is stored into directly).
+inline void set_item(nb::handle container, nb::handle key, nb::handle value) {
+    PyObject* c = container.ptr();
+    if ((PyDict_CheckExact(c) ? PyDict_SetItem(c, key.ptr(), value.ptr())
+                              : PyObject_SetItem(c, key.ptr(), value.ptr())) < 0) {
+        throw_current();
+    }
+}
+
+// obj.<name>(args...), without making a bound method.
+template <class... Args>
+nb::object call_method(nb::handle obj, nb::handle name, const Args&... args) {
+    PyObject* argv[] = {nullptr, obj.ptr(), nb::handle(args).ptr()...};
+    constexpr std::size_t nargs = 1 + sizeof...(Args);
+    return steal_or_throw(
+        PyObject_VectorcallMethod(name.ptr(), argv + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+// The same, for a method named by a C string (made a str at each call).
+template <class... Args>
+nb::object call_method(nb::handle obj, const char* name, const Args&... args) {
+    nb::object key = steal_or_throw(PyUnicode_FromString(name));
+    return call_method(obj, nb::handle(key), args...);
 }
 
 // a == b as the host evaluates it: for a mapped column, an SQL condition.

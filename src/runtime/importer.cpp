@@ -32,8 +32,6 @@ std::string location_of(const std::string& root_path, std::string_view package) 
     return out;
 }
 
-std::string str_of(nb::handle obj) { return nb::cast<std::string>(nb::str(obj)); }
-
 // _ModuleTreeFinder(path): the path hook. It answers only for paths inside
 // the binary that name a package of the table.
 nb::object Finder_init(Call& c) {
@@ -97,7 +95,7 @@ nb::object Finder_invalidate_caches(Call&) { return nb::none(); }
 
 nb::object Finder_iter_modules(Call& c) {
     nb::handle self = c[0];
-    std::string prefix = str_of(c[1]);
+    std::string prefix = to_utf8(c[1]);
     std::string package = nb::cast<std::string>(self.attr("package"));
     nb::list out;
     for (std::size_t i = 0; i < module_table_size; ++i) {
@@ -113,7 +111,7 @@ nb::object Loader_create_module(Call&) { return nb::none(); }
 
 nb::object Loader_exec_module(Call& c) {
     nb::handle module = c[1];
-    std::string name = str_of(module.attr("__spec__").attr("name"));
+    std::string name = to_utf8(module.attr("__spec__").attr("name"));
     const ModuleEntry* entry = find_entry(name);
     if (entry == nullptr || entry->build == nullptr) raise(PyExc_ImportError, "No module named '" + name + "'");
     ModuleScope scope(module);
@@ -122,7 +120,7 @@ nb::object Loader_exec_module(Call& c) {
 }
 
 nb::object Loader_is_package(Call& c) {
-    std::string name = str_of(c[1]);
+    std::string name = to_utf8(c[1]);
     const ModuleEntry* entry = find_entry(name);
     if (entry == nullptr) raise(PyExc_ImportError, "No module named '" + name + "'");
     return nb::bool_(entry->package);
@@ -159,9 +157,9 @@ void install_importer(nb::handle root, const ModuleEntry* table, std::size_t siz
     ModuleScope scope(root);
     ClassBuilder loader_class(scope, "_ModuleTreeLoader", "Loads the modules compiled into the package binary.");
     loader_class.unbound()
-        .method({"create_module", {arg("self"), arg("spec")}, Loader_create_module})
-        .method({"exec_module", {arg("self"), arg("module")}, Loader_exec_module})
-        .method({"is_package", {arg("self"), arg("fullname")}, Loader_is_package});
+        .method({.name = "create_module", .params = {arg("self"), arg("spec")}, .impl = Loader_create_module})
+        .method({.name = "exec_module", .params = {arg("self"), arg("module")}, .impl = Loader_exec_module})
+        .method({.name = "is_package", .params = {arg("self"), arg("fullname")}, .impl = Loader_is_package});
     nb::object loader = loader_class.build()();
 
     ClassBuilder finder_class(scope, "_ModuleTreeFinder", "Finds the modules compiled into the package binary.");
@@ -169,11 +167,12 @@ void install_importer(nb::handle root, const ModuleEntry* table, std::size_t siz
         .attr("_root_path", nb::str(root_path.c_str()))
         .attr("_root_name", nb::str(root_name.c_str()))
         .attr("_loader", loader)
-        .method({"__init__", {arg("self"), arg("path")}, Finder_init})
-        .method({"find_spec", {arg("self"), arg("fullname"), arg_default("target", {}, nb::none())},
-                 Finder_find_spec})
-        .method({"invalidate_caches", {arg("self")}, Finder_invalidate_caches})
-        .method({"iter_modules", {arg("self"), arg_default("prefix", {}, nb::str(""))}, Finder_iter_modules});
+        .method({.name = "__init__", .params = {arg("self"), arg("path")}, .impl = Finder_init})
+        .method({.name = "find_spec", .params = {arg("self"), arg("fullname"), arg_default("target", {}, nb::none())},
+                 .impl = Finder_find_spec})
+        .method({.name = "invalidate_caches", .params = {arg("self")}, .impl = Finder_invalidate_caches})
+        .method({.name = "iter_modules", .params = {arg("self"), arg_default("prefix", {}, nb::str(""))},
+                 .impl = Finder_iter_modules});
     nb::object finder = finder_class.build();
 
     hooks.attr("insert")(0, finder);

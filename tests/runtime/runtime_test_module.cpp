@@ -9,6 +9,9 @@
 #include "runtime/walk.hpp"
 
 #include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
 
 namespace nb = nanobind;
 using namespace zunt::rt;
@@ -166,6 +169,60 @@ nb::object enter_levels(Call& c) {
     return nb::none();
 }
 
+// Throws the C++ exception named by `kind`.
+[[noreturn]] void throw_cpp(nb::handle kind) {
+    const std::string name = nb::cast<std::string>(kind);
+    if (name == "bad_alloc") throw std::bad_alloc();
+    if (name == "cast_error") throw nb::cast_error();
+    if (name == "runtime_error") throw std::runtime_error("native failure");
+    throw 42;  // not even a std::exception
+}
+
+nb::object throw_cpp_call(Call& c) { throw_cpp(c[0]); }
+
+nb::object Widget_fail(Call& c) { throw_cpp(c[1]); }
+
+// Throws the C++ exception `kind` at the step `when`: "first" (the first
+// resume), "later" (the resume after one asyncio.sleep(0)), "close" (when
+// closed while waiting on `awaitable`), "enter" or "leave" (the hooks).
+class ThrowingBody : public AsyncBody {
+public:
+    ThrowingBody(nb::object kind, std::string when, nb::object awaitable)
+        : kind_(std::move(kind)), when_(std::move(when)), awaitable_(std::move(awaitable)) {}
+    Step resume(nb::handle value) override {
+        if (when_ == "first" || (when_ == "later" && started_)) throw_cpp(kind_);
+        if (started_) return Step::finish(nb::borrow(value));
+        started_ = true;
+        return Step::await(awaitable_);
+    }
+    void close() override {
+        if (when_ == "close") throw_cpp(kind_);
+    }
+    void enter() override {
+        if (when_ == "enter") throw_cpp(kind_);
+    }
+    void leave() override {
+        if (when_ == "leave") throw_cpp(kind_);
+    }
+    int traverse(visitproc visit, void* arg) override {
+        Py_VISIT(kind_.ptr());
+        Py_VISIT(awaitable_.ptr());
+        return 0;
+    }
+
+private:
+    nb::object kind_;
+    std::string when_;
+    nb::object awaitable_;
+    bool started_ = false;
+};
+
+nb::object throwing_body(Call& c) {
+    return make_coroutine(
+        std::make_unique<ThrowingBody>(nb::borrow(c[0]), nb::cast<std::string>(c[1]), nb::borrow(c[2])),
+        "throwing_body");
+}
+
 nb::object Widget_init(Call& c) {
     c[0].attr("value") = c[1];
     return nb::none();
@@ -185,34 +242,45 @@ NB_MODULE(_zunt_runtime_test, m) {
     ModuleScope scope(m);
     scope.doc("Runtime toolkit test module.");
     nb::object none = nb::none();
-    scope.def({"sample",
-               {arg("a"), arg_default("b", builtin("int"), nb::int_(2)), var_args(), kwonly("c"),
-                kwonly_default("d", {}, nb::int_(4)), var_kwargs()},
-               sample,
-               "Returns the bound arguments."});
-    scope.def({"plain", {arg("x"), arg_default("y", {}, none), kwonly_default("z", {}, none)}, plain});
-    scope.def({"only_self", {arg("self")}, only_self});
-    scope.def({"with_context", {arg("cm"), arg("body")}, with_context_of});
-    nb::object st = scope.def({"sleep_then", {arg("value"), arg_default("times", {}, nb::int_(1))}, sleep_then});
+    scope.def({.name = "sample",
+               .params = {arg("a"), arg_default("b", builtin("int"), nb::int_(2)), var_args(), kwonly("c"),
+                          kwonly_default("d", {}, nb::int_(4)), var_kwargs()},
+               .impl = sample,
+               .doc = "Returns the bound arguments."});
+    scope.def({.name = "plain", .params = {arg("x"), arg_default("y", {}, none), kwonly_default("z", {}, none)},
+               .impl = plain});
+    scope.def({.name = "only_self", .params = {arg("self")}, .impl = only_self});
+    scope.def({.name = "with_context", .params = {arg("cm"), arg("body")}, .impl = with_context_of});
+    nb::object st = scope.def({.name = "sleep_then", .params = {arg("value"), arg_default("times", {}, nb::int_(1))},
+                               .impl = sleep_then});
     mark_coroutine_function(st);
-    nb::object ai = scope.def({"await_it", {arg("awaitable"), arg_default("catch", {}, nb::bool_(false))}, await_it});
+    nb::object ai = scope.def({.name = "await_it",
+                               .params = {arg("awaitable"), arg_default("catch", {}, nb::bool_(false))},
+                               .impl = await_it});
     mark_coroutine_function(ai);
-    scope.def({"convert_key_error", {arg("fn")}, convert_key_error});
-    nb::object hk = scope.def({"hooked", {arg("awaitable"), arg("log"), arg("var"), arg("value")}, hooked});
+    scope.def({.name = "convert_key_error", .params = {arg("fn")}, .impl = convert_key_error});
+    nb::object hk = scope.def({.name = "hooked", .params = {arg("awaitable"), arg("log"), arg("var"), arg("value")},
+                               .impl = hooked});
     mark_coroutine_function(hk);
-    scope.def({"walk_items", {arg("mapping"), arg("fn")}, walk_items});
-    scope.def({"walk_seq", {arg("seq"), arg("fn")}, walk_seq});
-    scope.def({"enter_levels", {arg("levels")}, enter_levels});
+    scope.def({.name = "walk_items", .params = {arg("mapping"), arg("fn")}, .impl = walk_items});
+    scope.def({.name = "walk_seq", .params = {arg("seq"), arg("fn")}, .impl = walk_seq});
+    scope.def({.name = "enter_levels", .params = {arg("levels")}, .impl = enter_levels});
+    scope.def({.name = "throw_cpp", .params = {arg("kind")}, .impl = throw_cpp_call});
+    nb::object tb = scope.def(
+        {.name = "throwing_body", .params = {arg("kind"), arg("when"), arg("awaitable")}, .impl = throwing_body});
+    mark_coroutine_function(tb);
 
     ClassBuilder widget(scope, "Widget", "A widget.");
-    widget.method({"__init__", {arg("self"), arg("value")}, Widget_init})
-        .method({"double", {arg("self")}, Widget_double, "Twice the value.", builtin("int")})
-        .class_method({"kind", {arg("cls")}, Widget_kind})
-        .static_method({"describe", {arg("x")}, Widget_describe})
-        .property({"doubled", {arg("self")}, Widget_double});
+    widget.method({.name = "__init__", .params = {arg("self"), arg("value")}, .impl = Widget_init})
+        .method({.name = "double", .params = {arg("self")}, .impl = Widget_double, .doc = "Twice the value.",
+                 .returns = builtin("int")})
+        .class_method({.name = "kind", .params = {arg("cls")}, .impl = Widget_kind})
+        .static_method({.name = "describe", .params = {arg("x")}, .impl = Widget_describe})
+        .property({.name = "doubled", .params = {arg("self")}, .impl = Widget_double})
+        .method({.name = "fail", .params = {arg("self"), arg("kind")}, .impl = Widget_fail});
     widget.build();
 
     ClassBuilder shape(scope, "Shape", nb::make_tuple(nb::module_::import_("abc").attr("ABC")), "Abstract.");
-    shape.abstract_class_method({"area", {arg("cls"), arg("instance")}, Widget_kind});
+    shape.abstract_class_method({.name = "area", .params = {arg("cls"), arg("instance")}, .impl = Widget_kind});
     shape.build();
 }

@@ -93,15 +93,16 @@ void build_zunt_core_authentication_config(ModuleScope& m) {
         .annotate("auth_access_token_expire_minutes", int_)
         .attr("auth_access_token_expire_minutes", nb::int_(default_expire_minutes))
         .annotate("password_hash_service", m.get("PasswordHashService"));
-    cls.static_method({"__new__", {arg("cls"), var_kwargs()}, AuthenticationDbSettings_new,
-                       "Answer the one instance, made on first use."})
-        .method({"__init__",
-                 {arg("self"), kwonly_default("database_authentication_url", opt_str, none),
-                  kwonly_default("auth_secret_key", opt_str, none), kwonly_default("auth_algorithm", opt_str, none),
-                  kwonly_default("auth_access_token_expire_minutes", opt_int, none)},
-                 AuthenticationDbSettings_init,
-                 "Read the settings from the arguments and the environment, once.",
-                 none});
+    cls.static_method({.name = "__new__", .params = {arg("cls"), var_kwargs()}, .impl = AuthenticationDbSettings_new,
+                       .doc = "Answer the one instance, made on first use."})
+        .method({.name = "__init__",
+                 .params = {arg("self"), kwonly_default("database_authentication_url", opt_str, none),
+                            kwonly_default("auth_secret_key", opt_str, none),
+                            kwonly_default("auth_algorithm", opt_str, none),
+                            kwonly_default("auth_access_token_expire_minutes", opt_int, none)},
+                 .impl = AuthenticationDbSettings_init,
+                 .doc = "Read the settings from the arguments and the environment, once.",
+                 .returns = none});
     cls.build();
 }
 

@@ -138,17 +138,13 @@ public:
 
     ~SchemaStartupLock() {
         if (!connection_.is_valid()) return;
-        PyObject* pending = PyErr_GetRaisedException();
-        try {
+        // The lock belongs to the connection's server session: closing a
+        // broken connection ends the session, and the lock with it.
+        run_unraisable("releasing the schema start-up lock", [&] {
             connection_.attr("execute")(c_.global("text")("SELECT pg_advisory_unlock(:key)"), params());
             connection_.attr("commit")();
-        } catch (nb::python_error& e) {
-            // The lock belongs to the connection's server session: closing a
-            // broken connection ends the session, and the lock with it.
-            write_unraisable(e, "releasing the schema start-up lock");
-        }
+        });
         close();
-        PyErr_SetRaisedException(pending);
     }
 
     SchemaStartupLock(const SchemaStartupLock&) = delete;
@@ -164,12 +160,7 @@ private:
     }
 
     void close() noexcept {
-        PyObject* r = PyObject_CallMethod(connection_.ptr(), "close", nullptr);
-        if (r == nullptr) {
-            nb::python_error error;
-            write_unraisable(error, connection_);
-        }
-        Py_XDECREF(r);
+        run_unraisable(connection_, [&] { connection_.attr("close")(); });
         connection_ = nb::object();
     }
 
@@ -220,13 +211,15 @@ void build_zunt_core_authentication_database(ModuleScope& m) {
     ClassBuilder store(m, "SQLAlchemySQLDataStore",
                        "The handle the SQL repositories are built on: the session registry and the engine of "
                        "the database adapter.");
-    store.method({"__init__",
-                  {arg("self"), arg("engine_or_url", engine_or_url_pipe), arg_default("pool_size", int_, nb::int_(10)),
-                   arg_default("max_overflow", int_, nb::int_(10)), arg_default("autoflush", bool_, nb::bool_(true)),
-                   Param{"kwargs", ParamKind::var_keyword, {}, m.get("Any")}},
-                  SQLAlchemySQLDataStore_init,
-                  "Initialise the database adapter and keep its session registry and engine.",
-                  none});
+    store.method({.name = "__init__",
+                  .params = {arg("self"), arg("engine_or_url", engine_or_url_pipe),
+                             arg_default("pool_size", int_, nb::int_(10)),
+                             arg_default("max_overflow", int_, nb::int_(10)),
+                             arg_default("autoflush", bool_, nb::bool_(true)),
+                             Param{"kwargs", ParamKind::var_keyword, {}, m.get("Any")}},
+                  .impl = SQLAlchemySQLDataStore_init,
+                  .doc = "Initialise the database adapter and keep its session registry and engine.",
+                  .returns = none});
     store.build();
 
     ClassBuilder adapter(m, "DatabaseAdapter",
@@ -234,26 +227,29 @@ void build_zunt_core_authentication_database(ModuleScope& m) {
     adapter.attr("engine", none)
         .attr("db", none)
         .attr("base", m.get("orm").attr("declarative_base")())
-        .class_method({"initialize",
-                       {arg("cls"), arg("engine_or_url", engine_or_url), arg_default("pool_size", int_, nb::int_(10)),
-                        arg_default("max_overflow", int_, nb::int_(10)),
-                        arg_default("autocommit", bool_, nb::bool_(false)),
-                        arg_default("autoflush", bool_, nb::bool_(true))},
-                       DatabaseAdapter_initialize,
-                       "Make (or take) the engine and a per-thread session registry bound to it.",
-                       none})
-        .class_method({"has_table", {arg("cls"), arg("table_name", str)}, DatabaseAdapter_has_table,
-                       "Whether the database of the engine has a table of that name."});
+        .class_method({.name = "initialize",
+                       .params = {arg("cls"), arg("engine_or_url", engine_or_url),
+                                  arg_default("pool_size", int_, nb::int_(10)),
+                                  arg_default("max_overflow", int_, nb::int_(10)),
+                                  arg_default("autocommit", bool_, nb::bool_(false)),
+                                  arg_default("autoflush", bool_, nb::bool_(true))},
+                       .impl = DatabaseAdapter_initialize,
+                       .doc = "Make (or take) the engine and a per-thread session registry bound to it.",
+                       .returns = none})
+        .class_method({.name = "has_table", .params = {arg("cls"), arg("table_name", str)},
+                       .impl = DatabaseAdapter_has_table,
+                       .doc = "Whether the database of the engine has a table of that name."});
     adapter.build();
 
-    m.def({"initialize_authentication_db",
-           {arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-           initialize_authentication_db,
-           "Bring the database of the data store to the current schema version.",
-           none});
-    m.def({"_create_versioning_table", {arg("db_engine")}, create_versioning_table,
-           "Create the schema version table with its one row, unless it exists."});
-    m.def({"_get_versions", {arg("db_engine")}, get_versions, "The first row of the schema version table, or None."});
+    m.def({.name = "initialize_authentication_db",
+           .params = {arg("data_store", m.get("SQLAlchemySQLDataStore"))},
+           .impl = initialize_authentication_db,
+           .doc = "Bring the database of the data store to the current schema version.",
+           .returns = none});
+    m.def({.name = "_create_versioning_table", .params = {arg("db_engine")}, .impl = create_versioning_table,
+           .doc = "Create the schema version table with its one row, unless it exists."});
+    m.def({.name = "_get_versions", .params = {arg("db_engine")}, .impl = get_versions,
+           .doc = "The first row of the schema version table, or None."});
 }
 
 }  // namespace zunt

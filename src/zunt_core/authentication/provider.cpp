@@ -68,11 +68,11 @@ void build_zunt_core_authentication_provider(ModuleScope& m) {
                   {"AuthenticateUserService", "CreateUserService", "GetUserService"});
     m.from_import("zunt_core.authentication.service", {"set_services"});
 
-    m.def({"init_auth_services",
-           {arg("settings", m.get("AuthenticationDbSettings"))},
-           init_auth_services,
-           "Start the authentication component: connect, migrate, build and publish the ten services.",
-           nb::none()});
+    m.def({.name = "init_auth_services",
+           .params = {arg("settings", m.get("AuthenticationDbSettings"))},
+           .impl = init_auth_services,
+           .doc = "Start the authentication component: connect, migrate, build and publish the ten services.",
+           .returns = nb::none()});
 }
 
 }  // namespace zunt

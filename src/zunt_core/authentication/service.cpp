@@ -37,12 +37,12 @@ void build_zunt_core_authentication_service(ModuleScope& m) {
     m.from_import("typing", {"Any"});
     m.set("_initialized", nb::bool_(false));
     for (const char* name : slot_names) m.set(name, nb::none());
-    m.def({"set_services",
-           {arg("services_dict", subscript(m.get("Mapping"), {builtin("str"), m.get("Any")})),
-            arg_default("initialized", builtin("bool"), nb::bool_(true))},
-           set_services,
-           "Publish the services of the map in the ten slots, then set the initialised flag.",
-           nb::none()});
+    m.def({.name = "set_services",
+           .params = {arg("services_dict", subscript(m.get("Mapping"), {builtin("str"), m.get("Any")})),
+                      arg_default("initialized", builtin("bool"), nb::bool_(true))},
+           .impl = set_services,
+           .doc = "Publish the services of the map in the ten slots, then set the initialised flag.",
+           .returns = nb::none()});
 }
 
 }  // namespace zunt

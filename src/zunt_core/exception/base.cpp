@@ -40,10 +40,10 @@ void build_zunt_core_exception_base(ModuleScope& m) {
     nb::object str = builtin("str");
 
     ClassBuilder root(m, "ZuntException", nb::make_tuple(builtin("Exception")), "Base exception.");
-    root.method({"__init__",
-                 {arg("self"), arg("message", str), kwonly("status_code", builtin("int")),
-                  kwonly_default("extra_info", builtin("dict"), nb::none())},
-                 ZuntException_init});
+    root.method({.name = "__init__",
+                 .params = {arg("self"), arg("message", str), kwonly("status_code", builtin("int")),
+                            kwonly_default("extra_info", builtin("dict"), nb::none())},
+                 .impl = ZuntException_init});
     nb::object base = root.build();
 
     const SubclassDecl subclasses[] = {

@@ -7,6 +7,7 @@
 // code. Values placed in results are the caller's own objects, never copies.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/names.hpp"
 #include "runtime/walk.hpp"
 #include "zunt/camel_case.hpp"
 #include "zunt/iso_datetime.hpp"
@@ -76,30 +77,9 @@ nb::object get_item(PyObject* container, PyObject* key) {
     return own(PyObject_GetItem(container, key));
 }
 
-// `container[key] = value`
-void set_item(PyObject* container, PyObject* key, PyObject* value) {
-    int r = PyDict_CheckExact(container) ? PyDict_SetItem(container, key, value)
-                                         : PyObject_SetItem(container, key, value);
-    if (r < 0) throw_current();
-}
-
 void list_append(PyObject* list, PyObject* item) {
     if (PyList_Append(list, item) < 0) throw_current();
 }
-
-nb::object call_method(PyObject* obj, nb::handle name) {
-    PyObject* args[1] = {obj};
-    return own(PyObject_VectorcallMethod(name.ptr(), args, 1, nullptr));
-}
-
-nb::object call_method(PyObject* obj, const char* name) { return call_method(obj, nb::str(name)); }
-
-nb::object call_method(PyObject* obj, nb::handle name, PyObject* arg) {
-    PyObject* args[2] = {obj, arg};
-    return own(PyObject_VectorcallMethod(name.ptr(), args, 2, nullptr));
-}
-
-nb::object call_method(PyObject* obj, const char* name, PyObject* arg) { return call_method(obj, nb::str(name), arg); }
 
 // `current` after `if key not in target: target[key] = {}` and
 // `target = target[key]`.
@@ -114,15 +94,6 @@ nb::object step_into(PyObject* target, PyObject* key) {
 // ---------------------------------------------------------------------------
 // get_value / has_value
 
-// getattr(obj, key, None), without the None: nullopt when the attribute is missing.
-std::optional<nb::object> read_attr(PyObject* obj, PyObject* key) {
-    PyObject* value = PyObject_GetAttr(obj, key);
-    if (value != nullptr) return nb::steal(value);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
-    PyErr_Clear();
-    return std::nullopt;
-}
-
 nb::object get_value(PyObject* obj, PyObject* key) {
     if (PyDict_CheckExact(obj)) {
         PyObject* value = PyDict_GetItemWithError(obj, key);  // borrowed
@@ -131,13 +102,13 @@ nb::object get_value(PyObject* obj, PyObject* key) {
         return nb::none();
     }
     if (is_dict(obj)) return call_method(obj, "get", key);
-    std::optional<nb::object> value = read_attr(obj, key);
-    return value ? std::move(*value) : nb::none();
+    nb::object value = attr_or_missing(obj, key);
+    return value.is_valid() ? value : nb::none();
 }
 
 bool has_value(PyObject* obj, PyObject* key) {
     if (is_dict(obj)) return contains(obj, key);
-    return read_attr(obj, key).has_value();
+    return attr_or_missing(obj, key).is_valid();
 }
 
 nb::object json_get_value(Call& c) { return get_value(c[0].ptr(), c[1].ptr()); }
@@ -163,13 +134,13 @@ nb::object json_has_value(Call& c) { return nb::bool_(has_value(c[0].ptr(), c[1]
 struct Related {
     nb::object field;
     bool split = false;
-    std::vector<nb::object> segments;
+    std::vector<nb::object> segments{};
 };
 
 struct BaseField {
     nb::object name;
     bool bare = false;
-    std::vector<Related> related;
+    std::vector<Related> related{};
 };
 
 struct FieldPlan {
@@ -178,12 +149,25 @@ struct FieldPlan {
     std::vector<BaseField> bases;
 };
 
+// The texts the walks use at every call, made once with the module and held
+// as the closure of the functions that read them.
+enum class JsonName { dot, dict, split, startswith, isoformat, model_dump, reduce, count };
+using JsonNames = Table<JsonName>;
+
+nb::object make_json_names() {
+    return JsonNames::make({".", "__dict__", "split", "startswith", "isoformat", "model_dump", "__reduce__"});
+}
+
 struct FilterContext {
+    FilterContext(PyObject* fields_arg, const JsonNames& names)
+        : fields(fields_arg),
+          dot(names[JsonName::dot]),
+          dict_name(names[JsonName::dict]),
+          split_name(names[JsonName::split]),
+          startswith_name(names[JsonName::startswith]) {}
+
     PyObject* fields;
-    nb::str dot{"."};
-    nb::str dict_name{"__dict__"};
-    nb::str split_name{"split"};
-    nb::str startswith_name{"startswith"};
+    nb::handle dot, dict_name, split_name, startswith_name;
     std::optional<FieldPlan> plan;
 };
 
@@ -383,7 +367,7 @@ nb::object build_record(FilterContext& ctx, PyObject* source, const std::vector<
 // filter_json(data, fields) for a `data` that is not a list (and `fields`
 // true).
 nb::object filter_record(FilterContext& ctx, PyObject* data) {
-    if (!is_dict(data) && !read_attr(data, ctx.dict_name.ptr())) return nb::borrow(data);
+    if (!is_dict(data) && !attr_or_missing(data, ctx.dict_name).is_valid()) return nb::borrow(data);
 
     // The bases, from `fields` as it is now.
     const std::vector<BaseField>* bases;
@@ -439,7 +423,7 @@ nb::object filter_record(FilterContext& ctx, PyObject* data) {
 // on an explicit stack; `fields` is tested for truth before each item, as the
 // recursive call would.
 nb::object json_filter_json(Call& c) {
-    FilterContext ctx{c[1].ptr()};
+    FilterContext ctx(c[1].ptr(), JsonNames(c.closure()));
     PyObject* data = c[0].ptr();
     if (!truthy(ctx.fields)) return nb::borrow(data);
     if (!is_list(data)) return filter_record(ctx, data);
@@ -850,12 +834,17 @@ nb::object json_set_value_by_path(Call& c) {
 // to_dict
 
 struct ToDictContext {
+    ToDictContext(nb::object datetime_type, nb::object base_model_type, const JsonNames& names)
+        : datetime(std::move(datetime_type)),
+          base_model(std::move(base_model_type)),
+          dict_name(names[JsonName::dict]),
+          isoformat_name(names[JsonName::isoformat]),
+          model_dump_name(names[JsonName::model_dump]),
+          reduce_name(names[JsonName::reduce]) {}
+
     nb::object datetime;
     nb::object base_model;
-    nb::object dict_name = nb::str("__dict__");
-    nb::object isoformat_name = nb::str("isoformat");
-    nb::object model_dump_name = nb::str("model_dump");
-    nb::object reduce_name = nb::str("__reduce__");
+    nb::handle dict_name, isoformat_name, model_dump_name, reduce_name;
 };
 
 // The text of a host datetime without a time zone, written here from its
@@ -1013,10 +1002,10 @@ private:
             }
             // hasattr(obj, "__dict__") and obj.__dict__, then obj.__dict__
             // read a third time: a property answers each read.
-            if (read_attr(o, ctx_.dict_name.ptr()) && truthy(own(PyObject_GetAttr(o, ctx_.dict_name.ptr())))) {
+            if (attr_or_missing(o, ctx_.dict_name).is_valid() && truthy(get_attr(o, ctx_.dict_name))) {
                 depth_.enter();
                 ++hops;
-                obj = own(PyObject_GetAttr(o, ctx_.dict_name.ptr()));
+                obj = get_attr(o, ctx_.dict_name);
                 continue;
             }
             obj = own(PyObject_Str(o));
@@ -1032,7 +1021,7 @@ private:
 };
 
 nb::object json_to_dict(Call& c) {
-    ToDictContext ctx{c.global("datetime"), c.global("BaseModel")};
+    ToDictContext ctx(c.global("datetime"), c.global("BaseModel"), JsonNames(c.closure()));
     return ToDictWalk(ctx).run(c[0]);
 }
 
@@ -1050,62 +1039,65 @@ void build_zunt_core_helpers_json(ModuleScope& m) {
     nb::object dict = builtin("dict");
     nb::object list_str = subscript(m.get("List"), str);
 
-    m.def({"filter_json",
-           {arg("data", Any), arg("fields", list_str)},
-           json_filter_json,
-           "Filter JSON data based on field paths.\n\n"
-           "Bare fields keep a whole value; dotted fields keep the leaf they name, under the\n"
-           "same chain of keys. Lists are filtered item by item.",
-           Any});
-    m.def({"convert_keys_to_snake_case",
-           {arg("data", Any)},
-           json_convert_keys_to_snake_case,
-           "Recursively convert all dictionary keys from camelCase to snake_case.\n\n"
-           "Dicts and lists are rebuilt; any other value is returned as it is.",
-           Any});
-    m.def({"get_value",
-           {arg("obj", Any), arg("key", str)},
-           json_get_value,
-           "Get value from an object or dict using either attribute or key access.\n\n"
-           "Returns None when the key or attribute is missing.",
-           Any});
-    m.def({"has_value",
-           {arg("obj", Any), arg("key", str)},
-           json_has_value,
-           "Check if an object or dict has a value using either attribute or key access.",
-           builtin("bool")});
-    m.def({"merge_dicts",
-           {arg("d1", dict), arg("d2", dict)},
-           json_merge_dicts,
-           "Deep merge two dictionaries.\n\n"
-           "Values of d2 win, except where both sides hold a dict: those are merged in turn.\n"
-           "Neither argument is changed.",
-           dict});
-    m.def({"get_value_by_path",
-           {arg("data", Any), arg("path", list_str)},
-           json_get_value_by_path,
-           "Get a value from nested data using a path list.\n\n"
-           "A list on the way yields the values of its dict items that hold the key; a missing\n"
-           "key gives None.",
-           Any});
-    m.def({"set_value_by_path",
-           {arg("target", dict), arg("path", list_str), arg("value", Any)},
-           json_set_value_by_path,
-           "Set a value in a nested dictionary using a path list.\n\n"
-           "Missing intermediate levels are created as new dicts.",
-           nb::none()});
-    m.def({"to_dict",
-           {arg("obj", Any)},
-           json_to_dict,
-           "Convert any object to a dictionary recursively.\n\n"
-           "Models are dumped, date-times become ISO text, objects give their attributes and\n"
-           "anything else not JSON-like gives its text form.",
-           Any});
-    m.def({"camel_to_snake_case",
-           {arg("text", str)},
-           json_camel_to_snake_case,
-           "Convert a camelCase string to snake_case.",
-           str});
+    nb::object names = make_json_names();
+    m.def({.name = "filter_json",
+           .params = {arg("data", Any), arg("fields", list_str)},
+           .impl = json_filter_json,
+           .doc = "Filter JSON data based on field paths.\n\n"
+                  "Bare fields keep a whole value; dotted fields keep the leaf they name, under the\n"
+                  "same chain of keys. Lists are filtered item by item.",
+           .returns = Any,
+           .closure = names});
+    m.def({.name = "convert_keys_to_snake_case",
+           .params = {arg("data", Any)},
+           .impl = json_convert_keys_to_snake_case,
+           .doc = "Recursively convert all dictionary keys from camelCase to snake_case.\n\n"
+                  "Dicts and lists are rebuilt; any other value is returned as it is.",
+           .returns = Any});
+    m.def({.name = "get_value",
+           .params = {arg("obj", Any), arg("key", str)},
+           .impl = json_get_value,
+           .doc = "Get value from an object or dict using either attribute or key access.\n\n"
+                  "Returns None when the key or attribute is missing.",
+           .returns = Any});
+    m.def({.name = "has_value",
+           .params = {arg("obj", Any), arg("key", str)},
+           .impl = json_has_value,
+           .doc = "Check if an object or dict has a value using either attribute or key access.",
+           .returns = builtin("bool")});
+    m.def({.name = "merge_dicts",
+           .params = {arg("d1", dict), arg("d2", dict)},
+           .impl = json_merge_dicts,
+           .doc = "Deep merge two dictionaries.\n\n"
+                  "Values of d2 win, except where both sides hold a dict: those are merged in turn.\n"
+                  "Neither argument is changed.",
+           .returns = dict});
+    m.def({.name = "get_value_by_path",
+           .params = {arg("data", Any), arg("path", list_str)},
+           .impl = json_get_value_by_path,
+           .doc = "Get a value from nested data using a path list.\n\n"
+                  "A list on the way yields the values of its dict items that hold the key; a missing\n"
+                  "key gives None.",
+           .returns = Any});
+    m.def({.name = "set_value_by_path",
+           .params = {arg("target", dict), arg("path", list_str), arg("value", Any)},
+           .impl = json_set_value_by_path,
+           .doc = "Set a value in a nested dictionary using a path list.\n\n"
+                  "Missing intermediate levels are created as new dicts.",
+           .returns = nb::none()});
+    m.def({.name = "to_dict",
+           .params = {arg("obj", Any)},
+           .impl = json_to_dict,
+           .doc = "Convert any object to a dictionary recursively.\n\n"
+                  "Models are dumped, date-times become ISO text, objects give their attributes and\n"
+                  "anything else not JSON-like gives its text form.",
+           .returns = Any,
+           .closure = names});
+    m.def({.name = "camel_to_snake_case",
+           .params = {arg("text", str)},
+           .impl = json_camel_to_snake_case,
+           .doc = "Convert a camelCase string to snake_case.",
+           .returns = str});
 }
 
 }  // namespace zunt

@@ -4,9 +4,10 @@
 //
 // One synchronous POST per record, through `requests` as the module binds it
 // at the time of the call, with 3 seconds for the whole exchange. When the
-// service fails or its answer cannot be used, the message goes on unmasked. Records that the handler's own request logs on its thread (the
-// HTTP client's debug lines) pass through untouched instead of starting a
-// request of their own.
+// service fails or its answer cannot be used, the message goes on unmasked.
+// Records that the handler's own request logs on its thread (the HTTP
+// client's debug lines) pass through untouched instead of starting a request
+// of their own.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
 #include "zunt_core/logger/emit.hpp"
@@ -183,27 +184,28 @@ void build_zunt_core_logger_ner_pii_logger_handler(ModuleScope& m) {
                      "the service returns under `api_field`, emptying the record's arguments; it writes nothing "
                      "itself. When the service cannot be reached, times out, answers with an error status or with an "
                      "answer that is no JSON object, the message goes on unmasked.");
-    cls.method({"__init__",
-                {arg("self"), arg("api_url", str), arg("api_field", str),
-                 arg_default("pii_ner_process_enabled", bool_, nb::bool_(false))},
-                NerLoggerHandler_init, nullptr, none})
-        .method({"emit", {arg("self"), arg("record", logging.attr("LogRecord"))}, NerLoggerHandler_emit,
-                 "Have the record's formatted message masked by the service, in place (message replaced, arguments "
-                 "emptied), when enabled and given a service address.",
-                 none})
-        .method({"process_message_using_ner", {arg("self"), arg("message", str)},
-                 NerLoggerHandler_process_message_using_ner,
-                 "Send one message to the masking service and return the text to log: the answer's `api_field` "
-                 "member, or the message itself when the member is missing or the request fails.",
-                 str});
+    cls.method({.name = "__init__",
+                .params = {arg("self"), arg("api_url", str), arg("api_field", str),
+                           arg_default("pii_ner_process_enabled", bool_, nb::bool_(false))},
+                .impl = NerLoggerHandler_init, .returns = none})
+        .method({.name = "emit", .params = {arg("self"), arg("record", logging.attr("LogRecord"))},
+                 .impl = NerLoggerHandler_emit,
+                 .doc = "Have the record's formatted message masked by the service, in place (message replaced, "
+                        "arguments emptied), when enabled and given a service address.",
+                 .returns = none})
+        .method({.name = "process_message_using_ner", .params = {arg("self"), arg("message", str)},
+                 .impl = NerLoggerHandler_process_message_using_ner,
+                 .doc = "Send one message to the masking service and return the text to log: the answer's `api_field` "
+                        "member, or the message itself when the member is missing or the request fails.",
+                 .returns = str});
     cls.build();
 
-    m.def({"init_ner_pii_logging_handler",
-           {arg("logger_name", str), arg("api_url", str), arg("api_field", str),
-            arg_default("pii_ner_process_enabled", bool_, nb::bool_(false))},
-           init_ner_pii_logging_handler,
-           "Attach a new NerLoggerHandler to the named logger, after its other handlers.",
-           none});
+    m.def({.name = "init_ner_pii_logging_handler",
+           .params = {arg("logger_name", str), arg("api_url", str), arg("api_field", str),
+                      arg_default("pii_ner_process_enabled", bool_, nb::bool_(false))},
+           .impl = init_ner_pii_logging_handler,
+           .doc = "Attach a new NerLoggerHandler to the named logger, after its other handlers.",
+           .returns = none});
 }
 
 }  // namespace zunt

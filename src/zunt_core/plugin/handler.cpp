@@ -56,22 +56,22 @@ void build_zunt_core_plugin_handler(ModuleScope& m) {
 
     ClassBuilder cls(m, "PluginHandler", nb::make_tuple(m.get("ABC")),
                      "Base interface for classes that can provide injections to the plugin system.");
-    cls.abstract_class_method({"create_injections",
-                               {arg("cls"), arg("instance", Any)},
-                               PluginHandler_create_injections,
-                               "Return the services, or factories of services, that this handler supplies, "
-                               "keyed by service type.",
-                               subscript(m.get("Dict"), {m.get("Type"), Any})});
-    cls.abstract_class_method({"initialize_plugin",
-                               {arg("cls"), arg("instance", Any), arg("plugin", Any)},
-                               PluginHandler_initialize_plugin,
-                               "Prepare a plugin that has been created and injected.",
-                               nb::none()});
-    nb::object ainit = cls.make_method({"ainitialize_plugin",
-                                        {arg("cls"), arg("instance", Any), arg("plugin", Any)},
-                                        PluginHandler_ainitialize_plugin,
-                                        "Asynchronous form of initialize_plugin; runs it and completes.",
-                                        nb::none()});
+    cls.abstract_class_method({.name = "create_injections",
+                               .params = {arg("cls"), arg("instance", Any)},
+                               .impl = PluginHandler_create_injections,
+                               .doc = "Return the services, or factories of services, that this handler supplies, "
+                                      "keyed by service type.",
+                               .returns = subscript(m.get("Dict"), {m.get("Type"), Any})});
+    cls.abstract_class_method({.name = "initialize_plugin",
+                               .params = {arg("cls"), arg("instance", Any), arg("plugin", Any)},
+                               .impl = PluginHandler_initialize_plugin,
+                               .doc = "Prepare a plugin that has been created and injected.",
+                               .returns = nb::none()});
+    nb::object ainit = cls.make_method({.name = "ainitialize_plugin",
+                                        .params = {arg("cls"), arg("instance", Any), arg("plugin", Any)},
+                                        .impl = PluginHandler_ainitialize_plugin,
+                                        .doc = "Asynchronous form of initialize_plugin; runs it and completes.",
+                                        .returns = nb::none()});
     mark_coroutine_function(ainit);
     cls.attr("ainitialize_plugin", builtin("classmethod")(ainit));
     cls.build();

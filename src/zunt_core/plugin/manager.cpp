@@ -42,15 +42,7 @@ public:
 
     ~ManagerLock() {
         thread_holds_manager_lock = false;
-        PyObject* pending = PyErr_GetRaisedException();
-        PyObject* r = PyObject_CallMethod(lock_.ptr(), "release", nullptr);
-        if (r == nullptr) {
-            nb::python_error error;
-            write_unraisable(error, lock_);
-        } else {
-            Py_DECREF(r);
-        }
-        PyErr_SetRaisedException(pending);
+        run_unraisable(lock_, [&] { lock_.attr("release")(); });
     }
 
     ManagerLock(const ManagerLock&) = delete;
@@ -60,27 +52,9 @@ private:
     nb::object lock_;
 };
 
-nb::handle type_of(nb::handle obj) { return reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr())); }
-
-void set_item(nb::handle map, nb::handle key, nb::handle value) {
-    if (PyObject_SetItem(map.ptr(), key.ptr(), value.ptr()) != 0) throw_current();
-}
-
-// getattr(obj, name, None). The presence test first: it answers "absent"
-// without building an AttributeError for the common case.
-nb::object attr_or_none(nb::handle obj, const char* name) {
-    nb::str key(name);
-    if (!PyObject_HasAttr(obj.ptr(), key.ptr())) return nb::object();
-    PyObject* value = PyObject_GetAttr(obj.ptr(), key.ptr());
-    if (value != nullptr) return nb::steal(value);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
-    PyErr_Clear();
-    return nb::object();
-}
-
 // obj.__name__, or str(obj) when it has none.
 nb::object name_or_text(nb::handle obj) {
-    nb::object name = attr_or_none(obj, "__name__");
+    nb::object name = attr_or_missing(obj, "__name__");
     return name.is_valid() ? name : nb::object(nb::str(obj));
 }
 
@@ -148,7 +122,7 @@ void initialize_tables(Call& c, nb::handle self, nb::handle handlers, nb::handle
 // After a failed first initialisation: the instance goes back to "created",
 // so that a later construction with handlers initialises it anew.
 void undo_initialization(nb::handle self, nb::handle cls, nb::handle key_instance) {
-    try {
+    run_unraisable(self, [&] {
         if (!key_instance.is_none()) {
             set_item(cls.attr("_multi_initialized"), key_instance, nb::bool_(false));
         } else {
@@ -159,9 +133,7 @@ void undo_initialization(nb::handle self, nb::handle cls, nb::handle key_instanc
                 throw_current();
             }
         }
-    } catch (nb::python_error& e) {
-        write_unraisable(e, self);
-    }
+    });
 }
 
 // PluginManager.__init__(self, *, handlers=None, env_file=None, global_services=(), key_instance=None)
@@ -216,10 +188,10 @@ nb::object PluginManager_load_environment(Call& c) {
 // or an X | None form. A value without __args__ (a TypeVar, typing.Self)
 // has no members, so it is no union.
 bool is_optional_union(nb::handle annotation, nb::handle union_marker) {
-    nb::object origin = attr_or_none(annotation, "__origin__");
+    nb::object origin = attr_or_missing(annotation, "__origin__");
     if (origin.is_valid() && origin.is(union_marker)) return true;
-    if (!attr_or_none(annotation, "__or__").is_valid() || PyType_Check(annotation.ptr())) return false;
-    nb::object args = attr_or_none(annotation, "__args__");
+    if (!attr_or_missing(annotation, "__or__").is_valid() || PyType_Check(annotation.ptr())) return false;
+    nb::object args = attr_or_missing(annotation, "__args__");
     if (!args.is_valid()) return false;
     return contains(args, reinterpret_cast<PyObject*>(Py_TYPE(Py_None)));
 }
@@ -486,45 +458,48 @@ void build_zunt_core_plugin_manager(ModuleScope& m) {
         .attr("_lock", m.get("Lock")())
         .attr("_initialized", nb::bool_(false))
         .attr("_multi_initialized", nb::dict());
-    cls.static_method({"__new__", construction_params("cls"), PluginManager_new, nullptr, nb::str("PluginManager")})
-        .method({"__init__", construction_params("self"), PluginManager_init})
-        .method({"_load_environment", {arg("self"), arg_default("env_file", opt_str, none)},
-                 PluginManager_load_environment, nullptr, none})
-        .method({"_prepare_plugin_registration",
-                 {arg("self"), arg("plugin_class", type_plugin)},
-                 PluginManager_prepare,
-                 nullptr,
-                 subscript(m.get("Tuple"), {Any, m.get("ServiceRegistry"), Type, Plugin})})
-        .method({"register_plugin",
-                 {arg("self"), arg("plugin_class", type_plugin),
-                  arg_default("custom_initializer", subscript(Optional, subscript(Callable, {plugin_param, none})),
-                              none)},
-                 PluginManager_register_plugin,
-                 "Register a plugin class: create the plugin with its services and let its handler initialise it.",
-                 none});
+    cls.static_method({.name = "__new__", .params = construction_params("cls"), .impl = PluginManager_new,
+                       .returns = nb::str("PluginManager")})
+        .method({.name = "__init__", .params = construction_params("self"), .impl = PluginManager_init})
+        .method({.name = "_load_environment", .params = {arg("self"), arg_default("env_file", opt_str, none)},
+                 .impl = PluginManager_load_environment, .returns = none})
+        .method({.name = "_prepare_plugin_registration",
+                 .params = {arg("self"), arg("plugin_class", type_plugin)},
+                 .impl = PluginManager_prepare,
+                 .returns = subscript(m.get("Tuple"), {Any, m.get("ServiceRegistry"), Type, Plugin})})
+        .method({.name = "register_plugin",
+                 .params = {arg("self"), arg("plugin_class", type_plugin),
+                            arg_default("custom_initializer",
+                                        subscript(Optional, subscript(Callable, {plugin_param, none})), none)},
+                 .impl = PluginManager_register_plugin,
+                 .doc = "Register a plugin class: create the plugin with its services and let its handler "
+                        "initialise it.",
+                 .returns = none});
     nb::object aregister =
-        cls.make_method({"aregister_plugin",
-                         {arg("self"), arg("plugin_class", type_plugin),
-                          arg_default("custom_initializer", subscript(Optional, subscript(Callable, {plugin_param, Any})),
-                                      none)},
-                         PluginManager_aregister_plugin,
-                         "Register a plugin class, awaiting the asynchronous initialisers.",
-                         none});
+        cls.make_method({.name = "aregister_plugin",
+                         .params = {arg("self"), arg("plugin_class", type_plugin),
+                                    arg_default("custom_initializer",
+                                                subscript(Optional, subscript(Callable, {plugin_param, Any})), none)},
+                         .impl = PluginManager_aregister_plugin,
+                         .doc = "Register a plugin class, awaiting the asynchronous initialisers.",
+                         .returns = none});
     mark_coroutine_function(aregister);
     cls.attr("aregister_plugin", aregister);
-    cls.method({"get_plugin", {arg("self"), arg("name", str)}, PluginManager_get_plugin,
-                "Return the plugin registered under a name, or None.", subscript(Optional, Plugin)})
-        .method({"get_plugins",
-                 {arg("self"), arg_default("handler_type", opt_type_handler, none),
-                  arg_default("plugin_names", subscript(Optional, subscript(List, str)), none)},
-                 PluginManager_get_plugins,
-                 "Return the registered plugins, optionally only those of a handler type and of given names.",
-                 subscript(List, Plugin)})
-        .method({"get_handlers", {arg("self"), arg_default("handler_type", opt_type_handler, none)},
-                 PluginManager_get_handlers, "Return the handlers, optionally only those of a type.",
-                 subscript(List, PluginHandler)})
-        .method({"get_handler", {arg("self"), arg("handler_type", subscript(Type, T))}, PluginManager_get_handler,
-                 "Return the first handler of a type; raises HandlerNotFoundError when there is none.", T});
+    cls.method({.name = "get_plugin", .params = {arg("self"), arg("name", str)}, .impl = PluginManager_get_plugin,
+                .doc = "Return the plugin registered under a name, or None.", .returns = subscript(Optional, Plugin)})
+        .method({.name = "get_plugins",
+                 .params = {arg("self"), arg_default("handler_type", opt_type_handler, none),
+                            arg_default("plugin_names", subscript(Optional, subscript(List, str)), none)},
+                 .impl = PluginManager_get_plugins,
+                 .doc = "Return the registered plugins, optionally only those of a handler type and of given names.",
+                 .returns = subscript(List, Plugin)})
+        .method({.name = "get_handlers", .params = {arg("self"), arg_default("handler_type", opt_type_handler, none)},
+                 .impl = PluginManager_get_handlers, .doc = "Return the handlers, optionally only those of a type.",
+                 .returns = subscript(List, PluginHandler)})
+        .method({.name = "get_handler", .params = {arg("self"), arg("handler_type", subscript(Type, T))},
+                 .impl = PluginManager_get_handler,
+                 .doc = "Return the first handler of a type; raises HandlerNotFoundError when there is none.",
+                 .returns = T});
     cls.build();
 }
 

@@ -55,13 +55,12 @@ nb::object Plugin_for_handler_decorator(Call& c) {
 nb::object Plugin_for_handler(Call& c) {
     nb::object globals = c.function().attr("__globals__");
     nb::object type_plugin = subscript(c.global("Type"), nb::str("Plugin"));
-    FunctionDecl decl{"decorator",
-                      {arg("plugin_cls", type_plugin)},
-                      Plugin_for_handler_decorator,
-                      nullptr,
-                      type_plugin,
-                      "Plugin.for_handler.<locals>.decorator",
-                      nb::borrow(c[1])};
+    FunctionDecl decl{.name = "decorator",
+                      .params = {arg("plugin_cls", type_plugin)},
+                      .impl = Plugin_for_handler_decorator,
+                      .returns = type_plugin,
+                      .qualname = "Plugin.for_handler.<locals>.decorator",
+                      .closure = nb::borrow(c[1])};
     return make_function(globals, std::move(decl));
 }
 
@@ -121,19 +120,21 @@ void build_zunt_core_plugin_plugin(ModuleScope& m) {
         .attr("version", none)
         .attr("_handler_type", none)
         .attr("_registry", none);
-    cls.method({"__init__", {arg("self"), var_args(), var_kwargs()}, Plugin_init,
-                "Check that the plugin sets its name, description and version."})
-        .class_method({"get_handler_type", {arg("cls")}, Plugin_get_handler_type,
-                       "Return the handler class of this plugin class, or None.", opt_type_handler})
-        .class_method({"for_handler", {arg("cls"), arg("handler_type", type_handler)}, Plugin_for_handler,
-                       "Return a class decorator that sets the handler class of a plugin class.",
-                       decorator_type})
-        .class_method({"set_registry", {arg("cls"), arg("registry", m.get("ServiceRegistry"))},
-                       Plugin_set_registry, "Bind a service registry to this plugin class.", none})
-        .property({"handler_type", {arg("self")}, Plugin_handler_type,
-                   "The handler class of this plugin's class.", opt_type_handler})
-        .static_method({"__new__", {arg("cls"), var_args(), var_kwargs()}, Plugin_new,
-                        "Create the instance and inject the services of the bound registry."});
+    cls.method({.name = "__init__", .params = {arg("self"), var_args(), var_kwargs()}, .impl = Plugin_init,
+                .doc = "Check that the plugin sets its name, description and version."})
+        .class_method({.name = "get_handler_type", .params = {arg("cls")}, .impl = Plugin_get_handler_type,
+                       .doc = "Return the handler class of this plugin class, or None.", .returns = opt_type_handler})
+        .class_method({.name = "for_handler", .params = {arg("cls"), arg("handler_type", type_handler)},
+                       .impl = Plugin_for_handler,
+                       .doc = "Return a class decorator that sets the handler class of a plugin class.",
+                       .returns = decorator_type})
+        .class_method({.name = "set_registry", .params = {arg("cls"), arg("registry", m.get("ServiceRegistry"))},
+                       .impl = Plugin_set_registry, .doc = "Bind a service registry to this plugin class.",
+                       .returns = none})
+        .property({.name = "handler_type", .params = {arg("self")}, .impl = Plugin_handler_type,
+                   .doc = "The handler class of this plugin's class.", .returns = opt_type_handler})
+        .static_method({.name = "__new__", .params = {arg("cls"), var_args(), var_kwargs()}, .impl = Plugin_new,
+                        .doc = "Create the instance and inject the services of the bound registry."});
     cls.build();
 }
 

@@ -1,6 +1,7 @@
 // zunt_core.plugin.registry: services keyed by type, injected into objects by
 // the declared types of their attributes.
 #include "runtime/errors.hpp"
+#include "runtime/host.hpp"
 #include "zunt_core/modules.hpp"
 #include "zunt_core/plugin/origin.hpp"
 
@@ -97,15 +98,8 @@ nb::object ServiceRegistry_get(Call& c) {
     int present = PySequence_Contains(services.ptr(), service_type.ptr());
     if (present < 0) throw_current();
     if (!present) {
-        nb::object name;
-        PyObject* n = PyObject_GetAttrString(service_type.ptr(), "__name__");
-        if (n != nullptr) {
-            name = nb::steal(n);
-        } else {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
-            PyErr_Clear();
-            name = nb::str(service_type);
-        }
+        nb::object name = attr_or_missing(service_type, "__name__");
+        if (!name.is_valid()) name = nb::str(service_type);
         raise(PyExc_KeyError, steal_or_throw(PyUnicode_FromFormat("Service %S not registered", name.ptr())));
     }
     return steal_or_throw(PyObject_GetItem(services.ptr(), service_type.ptr()));
@@ -148,22 +142,22 @@ void build_zunt_core_plugin_registry(ModuleScope& m) {
     nb::object type_T = subscript(m.get("Type"), T);
 
     ClassBuilder cls(m, "ServiceRegistry", "Registry for core services that can be injected into plugins.");
-    cls.method({"__init__", {arg("self")}, ServiceRegistry_init})
-        .method({"register",
-                 {arg("self"), arg("service_type", type_T), arg("instance", T)},
-                 ServiceRegistry_register,
-                 "Register a service, or a factory that makes one, under its type.",
-                 nb::none()})
-        .method({"get",
-                 {arg("self"), arg("service_type", type_T)},
-                 ServiceRegistry_get,
-                 "Return the service registered under a type, as stored.",
-                 T})
-        .method({"inject_services",
-                 {arg("self"), arg("target", m.get("Any"))},
-                 ServiceRegistry_inject_services,
-                 "Set the attributes of the target whose declared types have a registered service.",
-                 nb::none()});
+    cls.method({.name = "__init__", .params = {arg("self")}, .impl = ServiceRegistry_init})
+        .method({.name = "register",
+                 .params = {arg("self"), arg("service_type", type_T), arg("instance", T)},
+                 .impl = ServiceRegistry_register,
+                 .doc = "Register a service, or a factory that makes one, under its type.",
+                 .returns = nb::none()})
+        .method({.name = "get",
+                 .params = {arg("self"), arg("service_type", type_T)},
+                 .impl = ServiceRegistry_get,
+                 .doc = "Return the service registered under a type, as stored.",
+                 .returns = T})
+        .method({.name = "inject_services",
+                 .params = {arg("self"), arg("target", m.get("Any"))},
+                 .impl = ServiceRegistry_inject_services,
+                 .doc = "Set the attributes of the target whose declared types have a registered service.",
+                 .returns = nb::none()});
     cls.build();
 }
 

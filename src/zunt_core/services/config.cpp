@@ -125,47 +125,47 @@ void build_zunt_core_services_config(ModuleScope& m) {
     nb::object none = nb::none();
 
     ClassBuilder cls(m, "ConfigService", "Service for accessing environment variables with type conversion.");
-    cls.static_method({"get_string",
-                       {arg("key", str), arg_default("default", opt_str, none)},
-                       ConfigService_get_string,
-                       "Get a string value from the environment, or the default when it is not set.",
-                       opt_str})
-        .static_method({"get_int",
-                        {arg("key", str), arg_default("default", opt_int, none)},
-                        ConfigService_get_int,
-                        "Get an integer value from the environment, or the default when it is not set "
-                        "or not an integer.",
-                        opt_int})
-        .static_method({"get_float",
-                        {arg("key", str), arg_default("default", opt_float, none)},
-                        ConfigService_get_float,
-                        "Get a float value from the environment, or the default when it is not set or "
-                        "not a number.",
-                        opt_float})
-        .static_method({"get_bool",
-                        {arg("key", str), arg_default("default", opt_bool, none)},
-                        ConfigService_get_bool,
-                        "Get a boolean value from the environment (true/yes/1/on or false/no/0/off), or "
-                        "the default.",
-                        opt_bool})
-        .static_method({"get_list",
-                        {arg("key", str), arg_default("separator", str, nb::str(",")),
-                         arg_default("default", opt_list, none)},
-                        ConfigService_get_list,
-                        "Get a list of stripped strings split on the separator, or the default when it is "
-                        "not set.",
-                        opt_list})
-        .static_method({"require",
-                        {arg("key", str)},
-                        ConfigService_require,
-                        "Get a required string value; raises ValueError when it is not set.",
-                        str})
-        .static_method({"require_as",
-                        {arg("key", str), arg("type_", subscript(m.get("Type"), U))},
-                        ConfigService_require_as,
-                        "Get a required value converted to the given type; raises ValueError when it is "
-                        "not set or cannot be converted.",
-                        U});
+    cls.static_method({.name = "get_string",
+                       .params = {arg("key", str), arg_default("default", opt_str, none)},
+                       .impl = ConfigService_get_string,
+                       .doc = "Get a string value from the environment, or the default when it is not set.",
+                       .returns = opt_str})
+        .static_method({.name = "get_int",
+                        .params = {arg("key", str), arg_default("default", opt_int, none)},
+                        .impl = ConfigService_get_int,
+                        .doc = "Get an integer value from the environment, or the default when it is not set "
+                               "or not an integer.",
+                        .returns = opt_int})
+        .static_method({.name = "get_float",
+                        .params = {arg("key", str), arg_default("default", opt_float, none)},
+                        .impl = ConfigService_get_float,
+                        .doc = "Get a float value from the environment, or the default when it is not set or "
+                               "not a number.",
+                        .returns = opt_float})
+        .static_method({.name = "get_bool",
+                        .params = {arg("key", str), arg_default("default", opt_bool, none)},
+                        .impl = ConfigService_get_bool,
+                        .doc = "Get a boolean value from the environment (true/yes/1/on or false/no/0/off), or "
+                               "the default.",
+                        .returns = opt_bool})
+        .static_method({.name = "get_list",
+                        .params = {arg("key", str), arg_default("separator", str, nb::str(",")),
+                                   arg_default("default", opt_list, none)},
+                        .impl = ConfigService_get_list,
+                        .doc = "Get a list of stripped strings split on the separator, or the default when it is "
+                               "not set.",
+                        .returns = opt_list})
+        .static_method({.name = "require",
+                        .params = {arg("key", str)},
+                        .impl = ConfigService_require,
+                        .doc = "Get a required string value; raises ValueError when it is not set.",
+                        .returns = str})
+        .static_method({.name = "require_as",
+                        .params = {arg("key", str), arg("type_", subscript(m.get("Type"), U))},
+                        .impl = ConfigService_require_as,
+                        .doc = "Get a required value converted to the given type; raises ValueError when it is "
+                               "not set or cannot be converted.",
+                        .returns = U});
     cls.build();
 }
 

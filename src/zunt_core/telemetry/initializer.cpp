@@ -11,13 +11,6 @@ using namespace rt;
 
 namespace {
 
-// TelemetryConfig.__init__(self, sentry_config=None, otel_config=None)
-nb::object TelemetryConfig_init(Call& c) {
-    c[0].attr("sentry_config") = c[1];
-    c[0].attr("otel_config") = c[2];
-    return nb::none();
-}
-
 // init_telemetry(config)
 nb::object init_telemetry(Call& c) {
     nb::handle config = c[0];
@@ -44,20 +37,17 @@ void build_zunt_core_telemetry_initializer(ModuleScope& m) {
     nb::object none = nb::none();
 
     ClassBuilder config(m, "TelemetryConfig", "What init_telemetry starts: Sentry, OpenTelemetry, or neither.");
-    config.method({"__init__",
-                   {arg("self"), arg_default("sentry_config", subscript(Optional, m.get("SentryConfig")), none),
-                    arg_default("otel_config", subscript(Optional, m.get("OpenTelemetryConfig")), none)},
-                   TelemetryConfig_init,
-                   nullptr,
-                   none});
+    config.storing_init({arg_default("sentry_config", subscript(Optional, m.get("SentryConfig")), none),
+                         arg_default("otel_config", subscript(Optional, m.get("OpenTelemetryConfig")), none)},
+                        {"sentry_config", "otel_config"});
     nb::object TelemetryConfig = config.build();
 
-    m.def({"init_telemetry",
-           {arg("config", TelemetryConfig)},
-           init_telemetry,
-           "Start telemetry: Sentry when sentry_config is set (OpenTelemetry then only through it), otherwise "
-           "OpenTelemetry with an OTLP exporter when otel_config is set, otherwise nothing.",
-           none});
+    m.def({.name = "init_telemetry",
+           .params = {arg("config", TelemetryConfig)},
+           .impl = init_telemetry,
+           .doc = "Start telemetry: Sentry when sentry_config is set (OpenTelemetry then only through it), otherwise "
+                  "OpenTelemetry with an OTLP exporter when otel_config is set, otherwise nothing.",
+           .returns = none});
 }
 
 }  // namespace zunt

@@ -75,10 +75,12 @@ void build_zunt_core_authentication_common_base64_helper(ModuleScope& m) {
     m.from_import("typing", {"Any"});
 
     nb::object str = builtin("str");
-    m.def({"encode_base64", {arg("to_encode", m.get("Any"))}, encode_base64,
-           "Encode base64.\n\nThe text form of the value, as UTF-8, in URL-safe base64 without \"=\".", str});
-    m.def({"decode_base64", {arg("to_decode", str)}, decode_base64,
-           "Decode base64.\n\nURL-safe base64 text, with or without \"=\", back to its UTF-8 text.", str});
+    m.def({.name = "encode_base64", .params = {arg("to_encode", m.get("Any"))}, .impl = encode_base64,
+           .doc = "Encode base64.\n\nThe text form of the value, as UTF-8, in URL-safe base64 without \"=\".",
+           .returns = str});
+    m.def({.name = "decode_base64", .params = {arg("to_decode", str)}, .impl = decode_base64,
+           .doc = "Decode base64.\n\nURL-safe base64 text, with or without \"=\", back to its UTF-8 text.",
+           .returns = str});
 }
 
 }  // namespace zunt

@@ -59,9 +59,10 @@ void build_zunt_core_authentication_database_migration_base_migration(ModuleScop
     cls.annotate("version", builtin("int"))
         .annotate("description", builtin("str"))
         .attr("description", nb::str(""))
-        .abstract_method({"migrate", {arg("self"), arg("engine")}, DbMigration_migrate, "Apply the migration."})
-        .method({"record_version", {arg("self"), arg("engine")}, DbMigration_record_version,
-                 "Record this migration's version in the version table.", none});
+        .abstract_method({.name = "migrate", .params = {arg("self"), arg("engine")}, .impl = DbMigration_migrate,
+                          .doc = "Apply the migration."})
+        .method({.name = "record_version", .params = {arg("self"), arg("engine")}, .impl = DbMigration_record_version,
+                 .doc = "Record this migration's version in the version table.", .returns = none});
     cls.build();
 }
 

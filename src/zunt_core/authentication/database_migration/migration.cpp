@@ -59,11 +59,11 @@ void build_zunt_core_authentication_database_migration_migration(ModuleScope& m)
                   {"V3AddIntegrationIndexes"});
 
     nb::object int_ = builtin("int");
-    m.def({"run_migrations",
-           {arg("engine"), arg_default("current_version", int_, nb::int_(0))},
-           run_migrations,
-           "Apply, in version order, every migration newer than the current version.",
-           nb::none()});
+    m.def({.name = "run_migrations",
+           .params = {arg("engine"), arg_default("current_version", int_, nb::int_(0))},
+           .impl = run_migrations,
+           .doc = "Apply, in version order, every migration newer than the current version.",
+           .returns = nb::none()});
 }
 
 }  // namespace zunt

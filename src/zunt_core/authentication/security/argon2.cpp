@@ -39,13 +39,14 @@ void build_zunt_core_authentication_security_argon2(ModuleScope& m) {
     nb::object str = builtin("str");
     ClassBuilder cls(m, "Argon2PasswordHashService", nb::make_tuple(m.get("PasswordHashService")),
                      "Argon2 Password Hash Service.");
-    cls.method({"hash", {arg("self"), arg("password", str)}, Argon2PasswordHashService_hash, "Hashes a password.",
-                str})
-        .method({"verify",
-                 {arg("self"), arg("password", str), arg("hashed_password", str)},
-                 Argon2PasswordHashService_verify,
-                 "Verifies a password against a hashed password.",
-                 builtin("bool")});
+    cls.method({.name = "hash", .params = {arg("self"), arg("password", str)}, .impl = Argon2PasswordHashService_hash,
+                .doc = "Hashes a password.",
+                .returns = str})
+        .method({.name = "verify",
+                 .params = {arg("self"), arg("password", str), arg("hashed_password", str)},
+                 .impl = Argon2PasswordHashService_verify,
+                 .doc = "Verifies a password against a hashed password.",
+                 .returns = builtin("bool")});
     cls.build();
 }
 

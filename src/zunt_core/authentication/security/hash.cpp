@@ -20,13 +20,14 @@ void build_zunt_core_authentication_security_hash(ModuleScope& m) {
     nb::object str = builtin("str");
     ClassBuilder cls(m, "PasswordHashService", nb::make_tuple(m.get("ABC")),
                      "Base class for password hashing services.");
-    cls.abstract_method({"hash", {arg("self"), arg("password", str)}, PasswordHashService_hash,
-                         "Hashes a password.", str})
-        .abstract_method({"verify",
-                          {arg("self"), arg("password", str), arg("hashed_password", str)},
-                          PasswordHashService_verify,
-                          "Verifies a password against a hashed password.",
-                          builtin("bool")});
+    cls.abstract_method({.name = "hash", .params = {arg("self"), arg("password", str)},
+                         .impl = PasswordHashService_hash,
+                         .doc = "Hashes a password.", .returns = str})
+        .abstract_method({.name = "verify",
+                          .params = {arg("self"), arg("password", str), arg("hashed_password", str)},
+                          .impl = PasswordHashService_verify,
+                          .doc = "Verifies a password against a hashed password.",
+                          .returns = builtin("bool")});
     cls.build();
 }
 

@@ -15,12 +15,6 @@ using namespace rt;
 
 namespace {
 
-// FastAPIConfig.__init__(self, app)
-nb::object FastAPIConfig_init(Call& c) {
-    c[0].attr("app") = c[1];
-    return nb::none();
-}
-
 // OpenTelemetryConfig.__init__(self, endpoint="", trace_sampler=None, headers=None, attributes=None,
 //     use_grpc=True, fastapi_config=None, use_langchain=False, use_httpx=True, use_requests=True)
 nb::object OpenTelemetryConfig_init(Call& c) {
@@ -94,14 +88,8 @@ nb::object setup_tracer_provider(Call& c) {
     // (the function tracer's among them) would never carry the merged
     // resource: that cache is emptied, and tracers obtained from now on are new.
     provider.attr("_resource") = c.global("Resource")(nb::arg("attributes") = merged);
-    PyObject* tracers = PyObject_GetAttrString(provider.ptr(), "_tracers");
-    if (tracers == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
-        PyErr_Clear();
-    } else {
-        nb::object cache = nb::steal(tracers);
-        if (PyDict_Check(cache.ptr())) cache.attr("clear")();
-    }
+    nb::object cache = attr_or_missing(provider, "_tracers");
+    if (cache.is_valid() && PyDict_Check(cache.ptr())) cache.attr("clear")();
     return nb::none();
 }
 
@@ -168,7 +156,7 @@ void build_zunt_core_telemetry_opentelemetry_initializer(ModuleScope& m) {
     nb::object str_map = subscript(m.get("Dict"), {str, str});
 
     ClassBuilder fastapi_config(m, "FastAPIConfig", "The web application whose requests are traced.");
-    fastapi_config.method({"__init__", {arg("self"), arg("app", m.get("FastAPI"))}, FastAPIConfig_init, nullptr, none});
+    fastapi_config.storing_init({arg("app", m.get("FastAPI"))}, {"app"});
     nb::object FastAPIConfig = fastapi_config.build();
 
     ClassBuilder config(m, "OpenTelemetryConfig",
@@ -176,42 +164,48 @@ void build_zunt_core_telemetry_opentelemetry_initializer(ModuleScope& m) {
                         "sampler, and the instrumentations to switch on. The class field `provider` holds the "
                         "process-wide tracer provider.");
     config.annotate("provider", subscript(Optional, m.get("TracerProvider"))).attr("provider", none);
-    config.method({"__init__",
-                   {arg("self"), arg_default("endpoint", str, nb::str("")),
-                    arg_default("trace_sampler", subscript(Optional, m.get("Sampler")), none),
-                    arg_default("headers", subscript(Optional, str_map), none),
-                    arg_default("attributes", subscript(Optional, str_map), none),
-                    arg_default("use_grpc", bool_, true_),
-                    arg_default("fastapi_config", subscript(Optional, FastAPIConfig), none),
-                    arg_default("use_langchain", bool_, false_), arg_default("use_httpx", bool_, true_),
-                    arg_default("use_requests", bool_, true_)},
-                   OpenTelemetryConfig_init,
-                   nullptr,
-                   none});
+    config.method({.name = "__init__",
+                   .params = {arg("self"), arg_default("endpoint", str, nb::str("")),
+                              arg_default("trace_sampler", subscript(Optional, m.get("Sampler")), none),
+                              arg_default("headers", subscript(Optional, str_map), none),
+                              arg_default("attributes", subscript(Optional, str_map), none),
+                              arg_default("use_grpc", bool_, true_),
+                              arg_default("fastapi_config", subscript(Optional, FastAPIConfig), none),
+                              arg_default("use_langchain", bool_, false_), arg_default("use_httpx", bool_, true_),
+                              arg_default("use_requests", bool_, true_)},
+                   .impl = OpenTelemetryConfig_init,
+                   .returns = none});
     nb::object OpenTelemetryConfig = config.build();
 
-    m.def({"init_otel_with_external_exporter",
-           {arg("initializer", OpenTelemetryConfig)},
-           init_otel_with_external_exporter,
-           "Start tracing with a batch span processor on an OTLP span exporter (gRPC, or HTTP when use_grpc is "
-           "false) to the configured endpoint, register the provider globally and switch on the configured "
-           "instrumentations.",
-           none});
-    m.def({"init_otel_sentry",
-           {arg("initializer", OpenTelemetryConfig)},
-           init_otel_sentry,
-           "Start tracing for Sentry: Sentry's span processor on the shared provider, Sentry's propagator as the "
-           "global text-map propagator, and the configured instrumentations.",
-           none});
-    m.def({"_setup_tracer_provider", {arg("initializer", OpenTelemetryConfig)}, setup_tracer_provider,
-           "Create the shared tracer provider, or merge the configured attributes into its resource.", none});
-    m.def({"_auto_initialize_services", {arg("initializer", OpenTelemetryConfig)}, auto_initialize_services,
-           "Switch on the configured library instrumentations.", none});
-    m.def({"_init_fastapi", {arg("app", m.get("FastAPI"))}, init_fastapi, "Trace the web application's requests.",
-           none});
-    m.def({"_init_langchain", {}, init_langchain, "Trace Langchain calls.", none});
-    m.def({"_init_httpx", {}, init_httpx, "Trace httpx client calls.", none});
-    m.def({"_init_requests", {}, init_requests, "Trace requests calls.", none});
+    m.def({.name = "init_otel_with_external_exporter",
+           .params = {arg("initializer", OpenTelemetryConfig)},
+           .impl = init_otel_with_external_exporter,
+           .doc = "Start tracing with a batch span processor on an OTLP span exporter (gRPC, or HTTP when use_grpc is "
+                  "false) to the configured endpoint, register the provider globally and switch on the configured "
+                  "instrumentations.",
+           .returns = none});
+    m.def({.name = "init_otel_sentry",
+           .params = {arg("initializer", OpenTelemetryConfig)},
+           .impl = init_otel_sentry,
+           .doc = "Start tracing for Sentry: Sentry's span processor on the shared provider, Sentry's propagator as "
+                  "the global text-map propagator, and the configured instrumentations.",
+           .returns = none});
+    m.def({.name = "_setup_tracer_provider", .params = {arg("initializer", OpenTelemetryConfig)},
+           .impl = setup_tracer_provider,
+           .doc = "Create the shared tracer provider, or merge the configured attributes into its resource.",
+           .returns = none});
+    m.def({.name = "_auto_initialize_services", .params = {arg("initializer", OpenTelemetryConfig)},
+           .impl = auto_initialize_services,
+           .doc = "Switch on the configured library instrumentations.", .returns = none});
+    m.def({.name = "_init_fastapi", .params = {arg("app", m.get("FastAPI"))}, .impl = init_fastapi,
+           .doc = "Trace the web application's requests.",
+           .returns = none});
+    m.def({.name = "_init_langchain", .params = {}, .impl = init_langchain, .doc = "Trace Langchain calls.",
+           .returns = none});
+    m.def({.name = "_init_httpx", .params = {}, .impl = init_httpx, .doc = "Trace httpx client calls.",
+           .returns = none});
+    m.def({.name = "_init_requests", .params = {}, .impl = init_requests, .doc = "Trace requests calls.",
+           .returns = none});
 }
 
 }  // namespace zunt

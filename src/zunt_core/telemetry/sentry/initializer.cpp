@@ -12,21 +12,6 @@ using namespace rt;
 
 namespace {
 
-// SentryConfig.__init__(self, dsn=None, environment=None, release=None, profiles_sample_rate=None,
-//     send_default_pii=None, traces_sampler=None, open_telemetry_config=None, **kwargs)
-nb::object SentryConfig_init(Call& c) {
-    nb::handle self = c[0];
-    self.attr("dsn") = c[1];
-    self.attr("environment") = c[2];
-    self.attr("release") = c[3];
-    self.attr("profiles_sample_rate") = c[4];
-    self.attr("send_default_pii") = c[5];
-    self.attr("traces_sampler") = c[6];
-    self.attr("open_telemetry_config") = c[7];
-    self.attr("additional_options") = c[8];
-    return nb::none();
-}
-
 // init_sentry(config=None)
 nb::object init_sentry(Call& c) {
     nb::object config = nb::borrow(c[0]);
@@ -62,25 +47,23 @@ void build_zunt_core_telemetry_sentry_initializer(ModuleScope& m) {
     ClassBuilder config(m, "SentryConfig",
                         "The Sentry settings: the standard options, an optional OpenTelemetry configuration that "
                         "feeds Sentry its spans, and any further option by keyword.");
-    config.method({"__init__",
-                   {arg("self"), arg_default("dsn", opt_str, none), arg_default("environment", opt_str, none),
-                    arg_default("release", opt_str, none),
-                    arg_default("profiles_sample_rate", subscript(Optional, builtin("float")), none),
-                    arg_default("send_default_pii", subscript(Optional, builtin("bool")), none),
-                    arg_default("traces_sampler", {}, none),
-                    arg_default("open_telemetry_config", subscript(Optional, m.get("OpenTelemetryConfig")), none),
-                    var_kwargs()},
-                   SentryConfig_init,
-                   nullptr,
-                   none});
+    config.storing_init({arg_default("dsn", opt_str, none), arg_default("environment", opt_str, none),
+                         arg_default("release", opt_str, none),
+                         arg_default("profiles_sample_rate", subscript(Optional, builtin("float")), none),
+                         arg_default("send_default_pii", subscript(Optional, builtin("bool")), none),
+                         arg_default("traces_sampler", {}, none),
+                         arg_default("open_telemetry_config", subscript(Optional, m.get("OpenTelemetryConfig")), none),
+                         var_kwargs()},
+                        {"dsn", "environment", "release", "profiles_sample_rate", "send_default_pii", "traces_sampler",
+                         "open_telemetry_config", {"additional_options", "kwargs"}});
     nb::object SentryConfig = config.build();
 
-    m.def({"init_sentry",
-           {arg_default("config", subscript(Optional, SentryConfig), none)},
-           init_sentry,
-           "Start the Sentry SDK with the configured options; with an OpenTelemetry configuration, first start "
-           "OpenTelemetry's Sentry path and set the option instrumenter to \"otel\".",
-           none});
+    m.def({.name = "init_sentry",
+           .params = {arg_default("config", subscript(Optional, SentryConfig), none)},
+           .impl = init_sentry,
+           .doc = "Start the Sentry SDK with the configured options; with an OpenTelemetry configuration, first start "
+                  "OpenTelemetry's Sentry path and set the option instrumenter to \"otel\".",
+           .returns = none});
 }
 
 }  // namespace zunt

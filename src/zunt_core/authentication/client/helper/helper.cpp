@@ -48,13 +48,16 @@ void build_zunt_core_authentication_client_helper_helper(ModuleScope& m) {
     cls.attr("API_KEY_PREFIX", nb::str("sk-client-"))
         .attr("API_KEY_LENGTH", nb::int_(32))
         .attr("DELIMITER", nb::str("."))
-        .method({"generate_secret", {arg("self")}, ClientHelper_generate_secret, "A new random client secret.", str})
-        .method({"build_api_key", {arg("self"), arg("client", m.get("ClientBasic"))}, ClientHelper_build_api_key,
-                 "The client API key of a client.", str})
-        .method({"to_client", {arg("self"), arg("api_key", str)}, ClientHelper_to_client,
-                 "The client id, name and secret a client API key carries.", m.get("ClientBasic")})
-        .method({"_segmentize", {arg("self"), arg("api_key", str)}, ClientHelper_segmentize,
-                 "The segments of a key after its prefix (three or more).", subscript(builtin("list"), str)});
+        .method({.name = "generate_secret", .params = {arg("self")}, .impl = ClientHelper_generate_secret,
+                 .doc = "A new random client secret.", .returns = str})
+        .method({.name = "build_api_key", .params = {arg("self"), arg("client", m.get("ClientBasic"))},
+                 .impl = ClientHelper_build_api_key,
+                 .doc = "The client API key of a client.", .returns = str})
+        .method({.name = "to_client", .params = {arg("self"), arg("api_key", str)}, .impl = ClientHelper_to_client,
+                 .doc = "The client id, name and secret a client API key carries.", .returns = m.get("ClientBasic")})
+        .method({.name = "_segmentize", .params = {arg("self"), arg("api_key", str)}, .impl = ClientHelper_segmentize,
+                 .doc = "The segments of a key after its prefix (three or more).",
+                 .returns = subscript(builtin("list"), str)});
     cls.build();
 }
 

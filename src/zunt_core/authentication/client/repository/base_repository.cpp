@@ -21,10 +21,12 @@ void build_zunt_core_authentication_client_repository_base_repository(ModuleScop
 
     nb::object ClientModel = m.get("ClientModel");
     ClassBuilder cls(m, "BaseRepository", nb::make_tuple(m.get("ABC")), "Base repository interface.");
-    cls.abstract_method({"create_client", {arg("self"), arg("client", m.get("ClientBasic"))}, BaseRepository_abstract,
-                         "Create client.", ClientModel})
-        .abstract_method({"get_client_by_id", {arg("self"), arg("client_id", m.get("UUID"))}, BaseRepository_abstract,
-                          "Get client by id.", optional_of(ClientModel)});
+    cls.abstract_method({.name = "create_client", .params = {arg("self"), arg("client", m.get("ClientBasic"))},
+                         .impl = BaseRepository_abstract,
+                         .doc = "Create client.", .returns = ClientModel})
+        .abstract_method({.name = "get_client_by_id", .params = {arg("self"), arg("client_id", m.get("UUID"))},
+                          .impl = BaseRepository_abstract,
+                          .doc = "Get client by id.", .returns = optional_of(ClientModel)});
     cls.build();
 }
 

@@ -56,15 +56,19 @@ void build_zunt_core_authentication_client_service_client_aware_service(ModuleSc
     nb::object str = builtin("str");
     nb::object ClientModel = m.get("ClientModel");
     ClassBuilder cls(m, "ClientAwareService", "Resolves the calling client from its API key.");
-    cls.method({"__init__", {arg("self"), arg("client_repository", m.get("BaseRepository"))},
-                ClientAwareService_init, "Keep the client repository; make a key verifier and a key helper.",
-                nb::none()})
-        .method({"get_client_by_api_key", {arg("self"), arg("api_key", str)},
-                 ClientAwareService_get_client_by_api_key, "The calling client.", ClientModel})
-        .method({"get_client_id_by_api_key", {arg("self"), arg("api_key", str)},
-                 ClientAwareService_get_client_id_by_api_key, "The calling client's id.", m.get("UUID")})
-        .method({"get_client_by_id", {arg("self"), arg("client_id", m.get("UUID"))},
-                 ClientAwareService_get_client_by_id, "The active client with that id.", ClientModel});
+    cls.method({.name = "__init__", .params = {arg("self"), arg("client_repository", m.get("BaseRepository"))},
+                .impl = ClientAwareService_init,
+                .doc = "Keep the client repository; make a key verifier and a key helper.",
+                .returns = nb::none()})
+        .method({.name = "get_client_by_api_key", .params = {arg("self"), arg("api_key", str)},
+                 .impl = ClientAwareService_get_client_by_api_key, .doc = "The calling client.",
+                 .returns = ClientModel})
+        .method({.name = "get_client_id_by_api_key", .params = {arg("self"), arg("api_key", str)},
+                 .impl = ClientAwareService_get_client_id_by_api_key, .doc = "The calling client's id.",
+                 .returns = m.get("UUID")})
+        .method({.name = "get_client_by_id", .params = {arg("self"), arg("client_id", m.get("UUID"))},
+                 .impl = ClientAwareService_get_client_by_id, .doc = "The active client with that id.",
+                 .returns = ClientModel});
     cls.build();
 }
 

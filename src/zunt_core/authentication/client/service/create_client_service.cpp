@@ -41,11 +41,13 @@ void build_zunt_core_authentication_client_service_create_client_service(ModuleS
     m.from_import("zunt_core.authentication.client.repository.models", {"Client", "ClientBasic"});
 
     ClassBuilder cls(m, "CreateClientService", "Registers API clients.");
-    cls.method({"__init__", {arg("self"), arg("client_repository", m.get("BaseRepository"))},
-                CreateClientService_init, "Keep the client repository and make a key helper.", nb::none()})
-        .method({"create_client", {arg("self"), arg("client_name", builtin("str"))},
-                 CreateClientService_create_client,
-                 "Register a new active client; the only answer that carries its API key.", m.get("Client")});
+    cls.method({.name = "__init__", .params = {arg("self"), arg("client_repository", m.get("BaseRepository"))},
+                .impl = CreateClientService_init, .doc = "Keep the client repository and make a key helper.",
+                .returns = nb::none()})
+        .method({.name = "create_client", .params = {arg("self"), arg("client_name", builtin("str"))},
+                 .impl = CreateClientService_create_client,
+                 .doc = "Register a new active client; the only answer that carries its API key.",
+                 .returns = m.get("Client")});
     cls.build();
 }
 

@@ -72,13 +72,16 @@ void build_zunt_core_authentication_client_service_verify_client_service(ModuleS
 
     nb::object str = builtin("str");
     ClassBuilder cls(m, "VerifyClientService", "Checks client API keys.");
-    cls.method({"__init__", {arg("self"), arg("client_repository", m.get("BaseRepository"))},
-                VerifyClientService_init, "Keep the client repository and make a key helper.", nb::none()})
-        .method({"verify_api_key", {arg("self"), arg("client_api_key", str)}, VerifyClientService_verify_api_key,
-                 "Raise InvalidClientException unless the key is the key of an active client.", nb::none()})
-        .method({"is_api_key_valid", {arg("self"), arg("client_api_key", str)},
-                 VerifyClientService_is_api_key_valid, "Whether the key is the key of an active client.",
-                 builtin("bool")});
+    cls.method({.name = "__init__", .params = {arg("self"), arg("client_repository", m.get("BaseRepository"))},
+                .impl = VerifyClientService_init, .doc = "Keep the client repository and make a key helper.",
+                .returns = nb::none()})
+        .method({.name = "verify_api_key", .params = {arg("self"), arg("client_api_key", str)},
+                 .impl = VerifyClientService_verify_api_key,
+                 .doc = "Raise InvalidClientException unless the key is the key of an active client.",
+                 .returns = nb::none()})
+        .method({.name = "is_api_key_valid", .params = {arg("self"), arg("client_api_key", str)},
+                 .impl = VerifyClientService_is_api_key_valid, .doc = "Whether the key is the key of an active client.",
+                 .returns = builtin("bool")});
     cls.build();
 }
 

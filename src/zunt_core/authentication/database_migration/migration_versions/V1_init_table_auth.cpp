@@ -126,8 +126,8 @@ void build_zunt_core_authentication_database_migration_migration_versions_V1_ini
         .attr("version", nb::int_(1))
         .annotate("description", builtin("str"))
         .attr("description", nb::str("Create initial tables for authentication"))
-        .method({"migrate", {arg("self"), arg("engine")}, V1initTableAuth_migrate,
-                 "Create the tables clients, users, tokens and third_party_integration_auths where missing."});
+        .method({.name = "migrate", .params = {arg("self"), arg("engine")}, .impl = V1initTableAuth_migrate,
+                 .doc = "Create the tables clients, users, tokens and third_party_integration_auths where missing."});
     cls.build();
 }
 

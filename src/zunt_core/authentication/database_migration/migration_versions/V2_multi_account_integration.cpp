@@ -112,14 +112,16 @@ void build_zunt_core_authentication_database_migration_migration_versions_V2_mul
         .attr("version", nb::int_(2))
         .annotate("description", str)
         .attr("description", nb::str("Multi Account Integration"))
-        .method({"migrate", {arg("self"), arg("engine", sa.attr("Engine"))}, V2multiAccountIntegration_migrate,
-                 "Let a user hold several credentials per connector, and make user identifiers unique per client."})
-        .method({"_table_has_unique_constraint",
-                 {arg("self"), arg("inspector", sa.attr("Inspector")), arg("table_name", str),
-                  arg("constraint_name", str)},
-                 V2multiAccountIntegration_table_has_unique_constraint,
-                 "Whether the table has a unique constraint of that name.",
-                 builtin("bool")});
+        .method({.name = "migrate", .params = {arg("self"), arg("engine", sa.attr("Engine"))},
+                 .impl = V2multiAccountIntegration_migrate,
+                 .doc = "Let a user hold several credentials per connector, and make user identifiers unique per "
+                        "client."})
+        .method({.name = "_table_has_unique_constraint",
+                 .params = {arg("self"), arg("inspector", sa.attr("Inspector")), arg("table_name", str),
+                            arg("constraint_name", str)},
+                 .impl = V2multiAccountIntegration_table_has_unique_constraint,
+                 .doc = "Whether the table has a unique constraint of that name.",
+                 .returns = builtin("bool")});
     cls.build();
 }
 

@@ -90,17 +90,23 @@ void build_zunt_core_authentication_database_migration_migration_versions_V3_add
         .attr("version", nb::int_(3))
         .annotate("description", builtin("str"))
         .attr("description", nb::str("Add composite indexes for authentication queries optimization"))
-        .method({"migrate", {arg("self"), arg("engine", sa.attr("Engine"))}, V3AddIntegrationIndexes_migrate,
-                 "Create the composite indexes of the repositories' look-ups where missing."})
-        .method({"_add_integration_auth_indexes", {arg("self"), arg("ops", Operations), arg("inspector", Inspector)},
-                 V3AddIntegrationIndexes_add_integration_auth_indexes,
-                 "Index the integrations by client, user and connector."})
-        .method({"_add_token_indexes", {arg("self"), arg("ops", Operations), arg("inspector", Inspector)},
-                 V3AddIntegrationIndexes_add_token_indexes, "Index the tokens by id, user and client."})
-        .method({"_add_user_indexes", {arg("self"), arg("ops", Operations), arg("inspector", Inspector)},
-                 V3AddIntegrationIndexes_add_user_indexes, "Index the users by client and identifier."})
-        .method({"_get_table_indexes", {arg("self"), arg("inspector", Inspector), arg("table_name", builtin("str"))},
-                 V3AddIntegrationIndexes_get_table_indexes, "The names of the table's indexes.", builtin("set")});
+        .method({.name = "migrate", .params = {arg("self"), arg("engine", sa.attr("Engine"))},
+                 .impl = V3AddIntegrationIndexes_migrate,
+                 .doc = "Create the composite indexes of the repositories' look-ups where missing."})
+        .method({.name = "_add_integration_auth_indexes",
+                 .params = {arg("self"), arg("ops", Operations), arg("inspector", Inspector)},
+                 .impl = V3AddIntegrationIndexes_add_integration_auth_indexes,
+                 .doc = "Index the integrations by client, user and connector."})
+        .method({.name = "_add_token_indexes",
+                 .params = {arg("self"), arg("ops", Operations), arg("inspector", Inspector)},
+                 .impl = V3AddIntegrationIndexes_add_token_indexes, .doc = "Index the tokens by id, user and client."})
+        .method({.name = "_add_user_indexes",
+                 .params = {arg("self"), arg("ops", Operations), arg("inspector", Inspector)},
+                 .impl = V3AddIntegrationIndexes_add_user_indexes, .doc = "Index the users by client and identifier."})
+        .method({.name = "_get_table_indexes",
+                 .params = {arg("self"), arg("inspector", Inspector), arg("table_name", builtin("str"))},
+                 .impl = V3AddIntegrationIndexes_get_table_indexes, .doc = "The names of the table's indexes.",
+                 .returns = builtin("set")});
     cls.build();
 }
 

@@ -66,12 +66,6 @@ nb::object latest_for_write(nb::handle repository, nb::handle client_id, nb::han
 
 [[noreturn]] void raise_not_found(Call& c) { raise(c.global("NotFoundException").ptr(), "Integration not found"); }
 
-// __init__(self, third_party_integration_repository)
-nb::object ThirdPartyIntegrationService_init(Call& c) {
-    c[0].attr("third_party_integration_repository") = c[1];
-    return nb::none();
-}
-
 nb::object ThirdPartyIntegrationService_has_integration(Call& c) {
     return repository_of(c).attr("has_integration")(c[1], c[2], c[3]);
 }
@@ -165,11 +159,8 @@ void build_zunt_core_authentication_plugin_service_third_party_integration_servi
         arg_default("user_identifier", subscript(m.get("Optional"), sig.text), none));
 
     ClassBuilder cls(m, "ThirdPartyIntegrationService", "Users' stored credentials for external connectors.");
-    cls.method({"__init__",
-                {arg("self"), arg("third_party_integration_repository", m.get("BaseRepository"))},
-                ThirdPartyIntegrationService_init,
-                "Keep the integration repository.",
-                none})
+    cls.storing_init({arg("third_party_integration_repository", m.get("BaseRepository"))},
+                     {"third_party_integration_repository"}, "Keep the integration repository.")
         .method(method_decl("has_integration", sig.account, ThirdPartyIntegrationService_has_integration,
                             builtin("bool"), "Whether the user has an integration for the connector."))
         .method(method_decl("get_integration", sig.account_with_identifier,

@@ -22,17 +22,18 @@ void build_zunt_core_authentication_token_repository_base_repository(ModuleScope
     nb::object UUID = m.get("UUID");
     nb::object Token = m.get("Token");
     ClassBuilder cls(m, "BaseRepository", nb::make_tuple(m.get("ABC")), "Token repository interface.");
-    cls.abstract_method({"get_token",
-                         {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
-                         BaseRepository_abstract,
-                         "The stored token with that id, issued to that user of that client, or None.",
-                         optional_of(Token)})
-        .abstract_method({"create_token", {arg("self"), arg("token", Token)}, BaseRepository_abstract,
-                          "Store a token row.", nb::none()})
-        .abstract_method({"revoke_token",
-                          {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
-                          BaseRepository_abstract, "Mark that token revoked; whether a row was found.",
-                          builtin("bool")});
+    cls.abstract_method({.name = "get_token",
+                         .params = {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
+                         .impl = BaseRepository_abstract,
+                         .doc = "The stored token with that id, issued to that user of that client, or None.",
+                         .returns = optional_of(Token)})
+        .abstract_method({.name = "create_token", .params = {arg("self"), arg("token", Token)},
+                          .impl = BaseRepository_abstract,
+                          .doc = "Store a token row.", .returns = nb::none()})
+        .abstract_method({.name = "revoke_token",
+                          .params = {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
+                          .impl = BaseRepository_abstract, .doc = "Mark that token revoked; whether a row was found.",
+                          .returns = builtin("bool")});
     cls.build();
 }
 

@@ -15,12 +15,6 @@ namespace {
 
 constexpr int default_lifetime_minutes = 15;
 
-// __init__(self, token_repository)
-nb::object CreateTokenService_init(Call& c) {
-    c[0].attr("token_repository") = c[1];
-    return nb::none();
-}
-
 // _create_access_token(self, data, expires_delta=None): the signed token and
 // its expiry as local wall-clock time. The claims are a copy of `data` with
 // "exp" (whole UTC seconds) set from one reading of the clock; a missing or
@@ -79,16 +73,18 @@ void build_zunt_core_authentication_token_service_create_token_service(ModuleSco
 
     nb::object claims_type = subscript(builtin("dict"), {builtin("str"), m.get("Any")});
     ClassBuilder cls(m, "CreateTokenService", "Issues access tokens.");
-    cls.method({"__init__", {arg("self"), arg("token_repository", m.get("BaseRepository"))}, CreateTokenService_init,
-                "Keep the token repository.", nb::none()})
-        .method({"create_token", {arg("self"), arg("user", m.get("User"))}, CreateTokenService_create_token,
-                 "Sign an access token for the user, store its row and answer it.", m.get("TokenComplete")})
-        .method({"_create_access_token",
-                 {arg("self"), arg("data", claims_type),
-                  arg_default("expires_delta", subscript(m.get("Optional"), m.get("timedelta")), nb::none())},
-                 CreateTokenService_create_access_token,
-                 "The signed token and its expiry (local time) for a copy of the claims with \"exp\" set.",
-                 subscript(builtin("tuple"), {builtin("str"), m.get("datetime")})});
+    cls.storing_init({arg("token_repository", m.get("BaseRepository"))}, {"token_repository"},
+                     "Keep the token repository.")
+        .method({.name = "create_token", .params = {arg("self"), arg("user", m.get("User"))},
+                 .impl = CreateTokenService_create_token,
+                 .doc = "Sign an access token for the user, store its row and answer it.",
+                 .returns = m.get("TokenComplete")})
+        .method({.name = "_create_access_token",
+                 .params = {arg("self"), arg("data", claims_type),
+                            arg_default("expires_delta", subscript(m.get("Optional"), m.get("timedelta")), nb::none())},
+                 .impl = CreateTokenService_create_access_token,
+                 .doc = "The signed token and its expiry (local time) for a copy of the claims with \"exp\" set.",
+                 .returns = subscript(builtin("tuple"), {builtin("str"), m.get("datetime")})});
     cls.build();
 }
 

@@ -10,13 +10,6 @@ using namespace rt;
 
 namespace {
 
-// __init__(self, token_repository, client_aware_service)
-nb::object RevokeTokenService_init(Call& c) {
-    c[0].attr("token_repository") = c[1];
-    c[0].attr("client_aware_service") = c[2];
-    return nb::none();
-}
-
 // revoke_token(self, api_key, access_token): whether the token's row was
 // found (and is now revoked).
 nb::object RevokeTokenService_revoke_token(Call& c) {
@@ -45,13 +38,13 @@ void build_zunt_core_authentication_token_service_revoke_token_service(ModuleSco
 
     nb::object str = builtin("str");
     ClassBuilder cls(m, "RevokeTokenService", "Revokes access tokens.");
-    cls.method({"__init__",
-                {arg("self"), arg("token_repository", m.get("BaseRepository")),
-                 arg("client_aware_service", m.get("ClientAwareService"))},
-                RevokeTokenService_init, "Keep the token repository and the client resolver.", nb::none()})
-        .method({"revoke_token", {arg("self"), arg("api_key", str), arg("access_token", str)},
-                 RevokeTokenService_revoke_token,
-                 "Revoke an access token of the calling client; whether its row was found.", builtin("bool")});
+    cls.storing_init({arg("token_repository", m.get("BaseRepository")),
+                      arg("client_aware_service", m.get("ClientAwareService"))},
+                     {"token_repository", "client_aware_service"}, "Keep the token repository and the client resolver.")
+        .method({.name = "revoke_token", .params = {arg("self"), arg("api_key", str), arg("access_token", str)},
+                 .impl = RevokeTokenService_revoke_token,
+                 .doc = "Revoke an access token of the calling client; whether its row was found.",
+                 .returns = builtin("bool")});
     cls.build();
 }
 

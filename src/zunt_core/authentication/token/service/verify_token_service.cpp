@@ -11,13 +11,6 @@ using namespace rt;
 
 namespace {
 
-// __init__(self, token_repository, client_aware_service)
-nb::object VerifyTokenService_init(Call& c) {
-    c[0].attr("token_repository") = c[1];
-    c[0].attr("client_aware_service") = c[2];
-    return nb::none();
-}
-
 // verify_token_and_get_user_id(self, api_key, access_token): the user id of
 // the token's row, after the client, the signature, the claims, the expiry
 // and the row have been checked, in this order.
@@ -58,13 +51,14 @@ void build_zunt_core_authentication_token_service_verify_token_service(ModuleSco
 
     nb::object str = builtin("str");
     ClassBuilder cls(m, "VerifyTokenService", "Checks access tokens.");
-    cls.method({"__init__",
-                {arg("self"), arg("token_repository", m.get("BaseRepository")),
-                 arg("client_aware_service", m.get("ClientAwareService"))},
-                VerifyTokenService_init, "Keep the token repository and the client resolver.", nb::none()})
-        .method({"verify_token_and_get_user_id", {arg("self"), arg("api_key", str), arg("access_token", str)},
-                 VerifyTokenService_verify_token_and_get_user_id,
-                 "The user id of a valid, unrevoked access token of the calling client.", m.get("UUID")});
+    cls.storing_init({arg("token_repository", m.get("BaseRepository")),
+                      arg("client_aware_service", m.get("ClientAwareService"))},
+                     {"token_repository", "client_aware_service"}, "Keep the token repository and the client resolver.")
+        .method({.name = "verify_token_and_get_user_id",
+                 .params = {arg("self"), arg("api_key", str), arg("access_token", str)},
+                 .impl = VerifyTokenService_verify_token_and_get_user_id,
+                 .doc = "The user id of a valid, unrevoked access token of the calling client.",
+                 .returns = m.get("UUID")});
     cls.build();
 }
 

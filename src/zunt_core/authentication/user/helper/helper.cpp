@@ -47,13 +47,16 @@ void build_zunt_core_authentication_user_helper_helper(ModuleScope& m) {
     cls.attr("SECRET_PREFIX", nb::str("sk-user-"))
         .attr("SECRET_LENGTH", nb::int_(32))
         .attr("DELIMITER", nb::str("."))
-        .method({"generate_secret", {arg("self")}, UserHelper_generate_secret, "A new random user secret.", str})
-        .method({"build_api_key", {arg("self"), arg("user", m.get("UserModel"))}, UserHelper_build_api_key,
-                 "The user key of a user whose secret field holds the plain secret.", str})
-        .method({"to_user", {arg("self"), arg("secret_key", str)}, UserHelper_to_user,
-                 "The user id, identifier and plain secret a user key carries.", m.get("UserBasic")})
-        .method({"_segmentize", {arg("self"), arg("api_key", str)}, UserHelper_segmentize,
-                 "The segments of a key after its prefix (three or more).", subscript(builtin("list"), str)});
+        .method({.name = "generate_secret", .params = {arg("self")}, .impl = UserHelper_generate_secret,
+                 .doc = "A new random user secret.", .returns = str})
+        .method({.name = "build_api_key", .params = {arg("self"), arg("user", m.get("UserModel"))},
+                 .impl = UserHelper_build_api_key,
+                 .doc = "The user key of a user whose secret field holds the plain secret.", .returns = str})
+        .method({.name = "to_user", .params = {arg("self"), arg("secret_key", str)}, .impl = UserHelper_to_user,
+                 .doc = "The user id, identifier and plain secret a user key carries.", .returns = m.get("UserBasic")})
+        .method({.name = "_segmentize", .params = {arg("self"), arg("api_key", str)}, .impl = UserHelper_segmentize,
+                 .doc = "The segments of a key after its prefix (three or more).",
+                 .returns = subscript(builtin("list"), str)});
     cls.build();
 }
 

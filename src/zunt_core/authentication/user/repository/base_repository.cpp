@@ -23,14 +23,17 @@ void build_zunt_core_authentication_user_repository_base_repository(ModuleScope&
     nb::object UserModel = m.get("UserModel");
     nb::object optional_user = optional_of(UserModel);
     ClassBuilder cls(m, "BaseRepository", nb::make_tuple(m.get("ABC")), "User repository interface.");
-    cls.abstract_method({"get_user", {arg("self"), arg("client_id", UUID), arg("user_id", UUID)},
-                         BaseRepository_abstract, "The user with that id of that client, or None.", optional_user})
-        .abstract_method({"get_user_by_identifier",
-                          {arg("self"), arg("client_id", UUID), arg("identifier", builtin("str"))},
-                          BaseRepository_abstract, "The user with that identifier of that client, or None.",
-                          optional_user})
-        .abstract_method({"create_user", {arg("self"), arg("user", UserModel)}, BaseRepository_abstract,
-                          "Store a new user and answer it as stored.", UserModel});
+    cls.abstract_method({.name = "get_user", .params = {arg("self"), arg("client_id", UUID), arg("user_id", UUID)},
+                         .impl = BaseRepository_abstract, .doc = "The user with that id of that client, or None.",
+                         .returns = optional_user})
+        .abstract_method({.name = "get_user_by_identifier",
+                          .params = {arg("self"), arg("client_id", UUID), arg("identifier", builtin("str"))},
+                          .impl = BaseRepository_abstract,
+                          .doc = "The user with that identifier of that client, or None.",
+                          .returns = optional_user})
+        .abstract_method({.name = "create_user", .params = {arg("self"), arg("user", UserModel)},
+                          .impl = BaseRepository_abstract,
+                          .doc = "Store a new user and answer it as stored.", .returns = UserModel});
     cls.build();
 }
 

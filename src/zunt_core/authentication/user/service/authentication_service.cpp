@@ -50,16 +50,17 @@ void build_zunt_core_authentication_user_service_authentication_service(ModuleSc
 
     nb::object str = builtin("str");
     ClassBuilder cls(m, "AuthenticateUserService", "Logs users in.");
-    cls.method({"__init__",
-                {arg("self"), arg("create_token_service", m.get("CreateTokenService")),
-                 arg("user_service", m.get("GetUserService"))},
-                AuthenticateUserService_init, "Keep the token issuer and the user look-ups; take the password hasher.",
-                nb::none()})
-        .method({"authenticate_user",
-                 {arg("self"), arg("api_key", str), arg("identifier", str), arg("secret", str)},
-                 AuthenticateUserService_authenticate_user,
-                 "Log a user in with the client API key, the identifier and the user key.",
-                 m.get("TokenComplete")});
+    cls.method({.name = "__init__",
+                .params = {arg("self"), arg("create_token_service", m.get("CreateTokenService")),
+                           arg("user_service", m.get("GetUserService"))},
+                .impl = AuthenticateUserService_init,
+                .doc = "Keep the token issuer and the user look-ups; take the password hasher.",
+                .returns = nb::none()})
+        .method({.name = "authenticate_user",
+                 .params = {arg("self"), arg("api_key", str), arg("identifier", str), arg("secret", str)},
+                 .impl = AuthenticateUserService_authenticate_user,
+                 .doc = "Log a user in with the client API key, the identifier and the user key.",
+                 .returns = m.get("TokenComplete")});
     cls.build();
 }
 

@@ -63,15 +63,16 @@ void build_zunt_core_authentication_user_service_create_user_service(ModuleScope
     nb::object str = builtin("str");
     ClassBuilder cls(m, "CreateUserService", "Creates users of the calling client.");
     cls.attr("USER_SECRET_PREVIEW_LENGTH", nb::int_(8))
-        .method({"__init__",
-                 {arg("self"), arg("user_repository", m.get("BaseRepository")),
-                  arg("client_aware_service", m.get("ClientAwareService"))},
-                 CreateUserService_init, "Keep the repository and the client resolver; take the password hasher.",
-                 nb::none()})
-        .method({"create_user", {arg("self"), arg("api_key", str), arg("identifier", str)},
-                 CreateUserService_create_user,
-                 "Create a user in the calling client; its secret field holds the user key, handed out once.",
-                 m.get("UserModel")});
+        .method({.name = "__init__",
+                 .params = {arg("self"), arg("user_repository", m.get("BaseRepository")),
+                            arg("client_aware_service", m.get("ClientAwareService"))},
+                 .impl = CreateUserService_init,
+                 .doc = "Keep the repository and the client resolver; take the password hasher.",
+                 .returns = nb::none()})
+        .method({.name = "create_user", .params = {arg("self"), arg("api_key", str), arg("identifier", str)},
+                 .impl = CreateUserService_create_user,
+                 .doc = "Create a user in the calling client; its secret field holds the user key, handed out once.",
+                 .returns = m.get("UserModel")});
     cls.build();
 }
 

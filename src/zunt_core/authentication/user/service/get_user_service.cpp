@@ -9,15 +9,6 @@ using namespace rt;
 
 namespace {
 
-// __init__(self, user_repository, client_aware_service, third_party_integration_service)
-nb::object GetUserService_init(Call& c) {
-    nb::handle self = c[0];
-    self.attr("client_aware_service") = c[2];
-    self.attr("user_repository") = c[1];
-    self.attr("third_party_integration_service") = c[3];
-    return nb::none();
-}
-
 // get_user(self, api_key, user_id)
 nb::object GetUserService_get_user(Call& c) {
     nb::handle self = c[0];
@@ -72,24 +63,24 @@ void build_zunt_core_authentication_user_service_get_user_service(ModuleScope& m
     nb::object UUID = m.get("UUID");
     nb::object optional_user = optional_of(m.get("UserModel"));
     ClassBuilder cls(m, "GetUserService", "Finds users of the calling client.");
-    cls.method({"__init__",
-                {arg("self"), arg("user_repository", m.get("BaseRepository")),
-                 arg("client_aware_service", m.get("ClientAwareService")),
-                 arg("third_party_integration_service", m.get("ThirdPartyIntegrationService"))},
-                GetUserService_init, "Keep the repository, the client resolver and the integration service.",
-                nb::none()})
-        .method({"get_user", {arg("self"), arg("api_key", str), arg("user_id", UUID)}, GetUserService_get_user,
-                 "The user of the calling client with that id, or None.", optional_user})
-        .method({"get_user_by_client_id", {arg("self"), arg("client_id", UUID), arg("user_id", UUID)},
-                 GetUserService_get_user_by_client_id, "The user of that client with that id, or None.",
-                 optional_user})
-        .method({"get_user_by_identifier", {arg("self"), arg("api_key", str), arg("identifier", str)},
-                 GetUserService_get_user_by_identifier,
-                 "The user of the calling client with that identifier, or None.", optional_user})
-        .method({"get_user_complete", {arg("self"), arg("api_key", str), arg("user_id", UUID)},
-                 GetUserService_get_user_complete,
-                 "The user of the calling client with its integrations, or None when it has no such user.",
-                 optional_of(m.get("UserComplete"))});
+    cls.storing_init({arg("user_repository", m.get("BaseRepository")),
+                      arg("client_aware_service", m.get("ClientAwareService")),
+                      arg("third_party_integration_service", m.get("ThirdPartyIntegrationService"))},
+                     {"client_aware_service", "user_repository", "third_party_integration_service"},
+                     "Keep the repository, the client resolver and the integration service.")
+        .method({.name = "get_user", .params = {arg("self"), arg("api_key", str), arg("user_id", UUID)},
+                 .impl = GetUserService_get_user,
+                 .doc = "The user of the calling client with that id, or None.", .returns = optional_user})
+        .method({.name = "get_user_by_client_id", .params = {arg("self"), arg("client_id", UUID), arg("user_id", UUID)},
+                 .impl = GetUserService_get_user_by_client_id, .doc = "The user of that client with that id, or None.",
+                 .returns = optional_user})
+        .method({.name = "get_user_by_identifier", .params = {arg("self"), arg("api_key", str), arg("identifier", str)},
+                 .impl = GetUserService_get_user_by_identifier,
+                 .doc = "The user of the calling client with that identifier, or None.", .returns = optional_user})
+        .method({.name = "get_user_complete", .params = {arg("self"), arg("api_key", str), arg("user_id", UUID)},
+                 .impl = GetUserService_get_user_complete,
+                 .doc = "The user of the calling client with its integrations, or None when it has no such user.",
+                 .returns = optional_of(m.get("UserComplete"))});
     cls.build();
 }
 

@@ -11,6 +11,7 @@
 #include "runtime/coroutine.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/names.hpp"
 #include "runtime/walk.hpp"
 #include "zunt_core/modules.hpp"
 
@@ -18,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace zunt {
 
@@ -36,9 +38,9 @@ constexpr const char* async_wrapper_qualname =
 constexpr int prepared_arg_keys = 8;
 
 // The texts and objects a wrapper pair uses at every call, made once per pair
-// and held (as a tuple) in each wrapper's closure: interned names for the
+// and held (as a table) in each wrapper's closure: interned names for the
 // look-ups, attribute keys, and the context API for the asynchronous wrapper.
-enum Name : Py_ssize_t {
+enum Name {
     name_trace,
     name_module,  // "__name__"
     name_get_tracer,
@@ -58,69 +60,36 @@ enum Name : Py_ssize_t {
     name_get_current,
     arg_keys,  // ("input.args[0]", ...)
     coroutine_qualname,
-    name_count
+    count
 };
 
+std::string arg_key_text(Py_ssize_t index) { return "input.args[" + std::to_string(index) + "]"; }
+
 nb::object make_names() {
-    auto interned = [](const char* text) { return steal_or_throw(PyUnicode_InternFromString(text)); };
-    nb::object names = steal_or_throw(PyTuple_New(name_count));
-    auto put = [&](Name slot, nb::object value) { PyTuple_SetItem(names.ptr(), slot, value.release().ptr()); };
-    put(name_trace, interned("trace"));
-    put(name_module, interned("__name__"));
-    put(name_get_tracer, interned("get_tracer"));
-    put(name_start_as_current_span, interned("start_as_current_span"));
-    put(name_enter, interned("__enter__"));
-    put(name_exit, interned("__exit__"));
-    put(name_set_attribute, interned("set_attribute"));
-    put(name_qualname, interned("__qualname__"));
-    put(name_name, interned("__name__"));
-    put(name_class, interned("__class__"));
-    put(key_output, interned("output"));
-    put(key_kwargs_prefix, interned("input.kwargs."));
-    put(span_options, nb::make_tuple(interned("record_exception"), interned("set_status_on_exception")));
-    put(context_api, nb::module_::import_("opentelemetry.context"));
-    put(name_attach, interned("attach"));
-    put(name_detach, interned("detach"));
-    put(name_get_current, interned("get_current"));
-    nb::object keys = steal_or_throw(PyTuple_New(prepared_arg_keys));
-    for (int i = 0; i < prepared_arg_keys; ++i) {
-        std::string key = "input.args[" + std::to_string(i) + "]";
-        PyTuple_SetItem(keys.ptr(), i, interned(key.c_str()).release().ptr());
-    }
-    put(arg_keys, keys);
-    put(coroutine_qualname, interned(async_wrapper_qualname));
-    return names;
+    std::vector<TableEntry> keys;
+    for (int i = 0; i < prepared_arg_keys; ++i) keys.emplace_back(arg_key_text(i).c_str());
+    nb::object arg_key_table = make_table(keys);
+    return Table<Name>::make({
+        "trace", "__name__", "get_tracer", "start_as_current_span", "__enter__", "__exit__", "set_attribute",
+        "__qualname__", "__name__", "__class__", "output", "input.kwargs.",
+        nb::handle(make_table({"record_exception", "set_status_on_exception"})),
+        nb::handle(nb::module_::import_("opentelemetry.context")), "attach", "detach", "get_current",
+        nb::handle(arg_key_table), async_wrapper_qualname,
+    });
 }
 
 // A view of a wrapper pair's names.
-class Names {
+class Names : public Table<Name> {
 public:
-    explicit Names(nb::handle tuple) : tuple_(tuple.ptr()) {}
-    nb::handle operator[](Name slot) const { return PyTuple_GetItem(tuple_, slot); }
+    using Table<Name>::Table;
 
     // "input.args[" + index + "]"
     nb::object arg_key(Py_ssize_t index) const {
         if (index < prepared_arg_keys) return nb::borrow(PyTuple_GetItem((*this)[arg_keys].ptr(), index));
-        std::string key = "input.args[" + std::to_string(index) + "]";
+        std::string key = arg_key_text(index);
         return steal_or_throw(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
     }
-
-private:
-    PyObject* tuple_;
 };
-
-// obj.name(args...), without making a bound method.
-template <typename... Args>
-nb::object call_method(nb::handle obj, nb::handle name, const Args&... args) {
-    PyObject* argv[] = {nullptr, obj.ptr(), nb::handle(args).ptr()...};
-    const std::size_t nargs = 1 + sizeof...(Args);
-    return steal_or_throw(
-        PyObject_VectorcallMethod(name.ptr(), argv + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-}
-
-nb::object get_attr(nb::handle obj, nb::handle name) {
-    return steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
-}
 
 // str(value); an Exception raised by the conversion gives the placeholder
 // (and clears `printable` when given).
@@ -442,13 +411,8 @@ void restore_original(nb::handle wrapt, nb::handle module_name, nb::handle qualn
     if (PyType_Check(parent.ptr())) {
         current = parent.attr("__dict__").attr("get")(name);
     } else {
-        PyObject* value = PyObject_GetAttr(parent.ptr(), name.ptr());
-        if (value == nullptr) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
-            PyErr_Clear();
-            return;
-        }
-        current = nb::steal(value);
+        current = attr_or_missing(parent, name);
+        if (!current.is_valid()) return;
     }
     if (current.is_none() || !is_wrapt_proxy(wrapt, current) || !nb::hasattr(current, "__wrapped__")) return;
     nb::setattr(parent, name, current.attr("__wrapped__"));
@@ -495,10 +459,16 @@ nb::object ZUNTFunctionsInstrumentor_create_trace_wrapper_method(Call& c) {
     std::vector<Param> params = {arg("wrapped"), arg("instance"), arg("args"), arg("kwargs")};
     nb::dict ns = nb::borrow<nb::dict>(c.function().attr("__globals__"));
     nb::object names = make_names();
-    nb::object sync = make_function(ns, {"trace_sync_method", params, trace_sync_method, nullptr, {},
-                                         prefix + "trace_sync_method", names});
-    nb::object async = make_function(ns, {"trace_async_method", params, trace_async_method, nullptr, {},
-                                          async_wrapper_qualname, names});
+    nb::object sync = make_function(ns, {.name = "trace_sync_method",
+                                         .params = params,
+                                         .impl = trace_sync_method,
+                                         .qualname = prefix + "trace_sync_method",
+                                         .closure = names});
+    nb::object async = make_function(ns, {.name = "trace_async_method",
+                                          .params = params,
+                                          .impl = trace_async_method,
+                                          .qualname = async_wrapper_qualname,
+                                          .closure = names});
     mark_coroutine_function(async);
     return nb::make_tuple(sync, async);
 }
@@ -523,19 +493,23 @@ void build_zunt_core_telemetry_opentelemetry_instrument_functions(ModuleScope& m
                      "class runs in a span named after the function, with its arguments and result (or "
                      "exception) recorded as text.");
     cls.annotate("_instrumented_methods", m.get("Set")).attr("_instrumented_methods", nb::set());
-    cls.method({"instrumentation_dependencies", {arg("self")},
-                ZUNTFunctionsInstrumentor_instrumentation_dependencies,
-                "No instrumented package is required.", subscript(m.get("Collection"), builtin("str"))})
-        .method({"_instrument", {arg("self"), var_kwargs()}, ZUNTFunctionsInstrumentor_instrument,
-                 "Wrap each function listed under the keyword methods.", none})
-        .method({"_uninstrument", {arg("self"), var_kwargs()}, ZUNTFunctionsInstrumentor_uninstrument,
-                 "Put back the functions that were wrapped.", none})
-        .method({"_get_methods", {arg("self"), arg("kwargs", Dict)}, ZUNTFunctionsInstrumentor_get_methods,
-                 "The functions listed under the keyword methods, or an empty list."})
-        .method({"_create_trace_wrapper_method", {arg("self")},
-                 ZUNTFunctionsInstrumentor_create_trace_wrapper_method,
-                 "A new pair of tracing wrappers: (synchronous, asynchronous).",
-                 subscript(m.get("Tuple"), {Callable, Callable})});
+    cls.method({.name = "instrumentation_dependencies", .params = {arg("self")},
+                .impl = ZUNTFunctionsInstrumentor_instrumentation_dependencies,
+                .doc = "No instrumented package is required.",
+                .returns = subscript(m.get("Collection"), builtin("str"))})
+        .method({.name = "_instrument", .params = {arg("self"), var_kwargs()},
+                 .impl = ZUNTFunctionsInstrumentor_instrument,
+                 .doc = "Wrap each function listed under the keyword methods.", .returns = none})
+        .method({.name = "_uninstrument", .params = {arg("self"), var_kwargs()},
+                 .impl = ZUNTFunctionsInstrumentor_uninstrument,
+                 .doc = "Put back the functions that were wrapped.", .returns = none})
+        .method({.name = "_get_methods", .params = {arg("self"), arg("kwargs", Dict)},
+                 .impl = ZUNTFunctionsInstrumentor_get_methods,
+                 .doc = "The functions listed under the keyword methods, or an empty list."})
+        .method({.name = "_create_trace_wrapper_method", .params = {arg("self")},
+                 .impl = ZUNTFunctionsInstrumentor_create_trace_wrapper_method,
+                 .doc = "A new pair of tracing wrappers: (synchronous, asynchronous).",
+                 .returns = subscript(m.get("Tuple"), {Callable, Callable})});
     cls.build();
 }
 

@@ -61,13 +61,13 @@ void build_zunt_core_authentication_client_repository_sqlalchemy_repository(Modu
     nb::object ClientModel = m.get("ClientModel");
     ClassBuilder cls(m, "SqlAlchemyClientRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy client repository.");
-    cls.method({"__init__", {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-                repository_session::keep_registry, "Keep the data store's session registry."})
-        .method({"create_client", {arg("self"), arg("client", m.get("ClientBasic"))},
-                 SqlAlchemyClientRepository_create_client, "Create client.", ClientModel})
-        .method({"get_client_by_id", {arg("self"), arg("client_id", m.get("UUID"))},
-                 SqlAlchemyClientRepository_get_client_by_id, "Get client by id.",
-                 optional_of(ClientModel)});
+    cls.method({.name = "__init__", .params = {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
+                .impl = repository_session::keep_registry, .doc = "Keep the data store's session registry."})
+        .method({.name = "create_client", .params = {arg("self"), arg("client", m.get("ClientBasic"))},
+                 .impl = SqlAlchemyClientRepository_create_client, .doc = "Create client.", .returns = ClientModel})
+        .method({.name = "get_client_by_id", .params = {arg("self"), arg("client_id", m.get("UUID"))},
+                 .impl = SqlAlchemyClientRepository_get_client_by_id, .doc = "Get client by id.",
+                 .returns = optional_of(ClientModel)});
     cls.build();
 }
 

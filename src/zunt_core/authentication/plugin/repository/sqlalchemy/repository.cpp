@@ -174,10 +174,10 @@ void build_zunt_core_authentication_plugin_repository_sqlalchemy_repository(Modu
 
     ClassBuilder cls(m, "SqlAlchemyThirdPartyIntegrationRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy third-party integration repository.");
-    cls.method({"__init__",
-                {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-                repository_session::keep_registry,
-                "Keep the data store's session registry."})
+    cls.method({.name = "__init__",
+                .params = {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
+                .impl = repository_session::keep_registry,
+                .doc = "Keep the data store's session registry."})
         .method(method_decl("has_integration", sig.account, SqlAlchemyThirdPartyIntegrationRepository_has_integration,
                             builtin("bool"), "Whether the user has an integration for the connector."))
         .method(method_decl("get_integration", sig.account_with_identifier,
@@ -207,12 +207,13 @@ void build_zunt_core_authentication_plugin_repository_sqlalchemy_repository(Modu
         .method(method_decl("delete_integrations", {arg("integration_ids", sig.id_list)},
                             SqlAlchemyThirdPartyIntegrationRepository_delete_integrations, none,
                             "Delete the integrations with these ids."))
-        .method({"_get_integration_base_query",
-                 {arg("self"), arg("session", m.get("Session")), arg("client_id", sig.uuid), arg("user_id", sig.uuid),
-                  arg_default("connector", subscript(m.get("Optional"), sig.text), none)},
-                 SqlAlchemyThirdPartyIntegrationRepository_get_integration_base_query,
-                 "The user's integrations, of one connector when it is given.",
-                 subscript(m.get("Query"), m.get("DBThirdPartyIntegrationAuth"))});
+        .method({.name = "_get_integration_base_query",
+                 .params = {arg("self"), arg("session", m.get("Session")), arg("client_id", sig.uuid),
+                            arg("user_id", sig.uuid),
+                            arg_default("connector", subscript(m.get("Optional"), sig.text), none)},
+                 .impl = SqlAlchemyThirdPartyIntegrationRepository_get_integration_base_query,
+                 .doc = "The user's integrations, of one connector when it is given.",
+                 .returns = subscript(m.get("Query"), m.get("DBThirdPartyIntegrationAuth"))});
     cls.build();
 }
 

@@ -72,17 +72,21 @@ void build_zunt_core_authentication_token_repository_sqlalchemy_repository(Modul
     nb::object Token = m.get("Token");
     ClassBuilder cls(m, "SqlAlchemyTokenRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy token repository.");
-    cls.method({"__init__", {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-                repository_session::keep_registry, "Keep the data store's session registry."})
-        .method({"get_token", {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
-                 SqlAlchemyTokenRepository_get_token,
-                 "The stored token with that id, issued to that user of that client, or None.",
-                 optional_of(Token)})
-        .method({"create_token", {arg("self"), arg("token", Token)}, SqlAlchemyTokenRepository_create_token,
-                 "Store a token row, not revoked.", nb::none()})
-        .method({"revoke_token", {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
-                 SqlAlchemyTokenRepository_revoke_token, "Mark that token revoked; whether a row was found.",
-                 builtin("bool")});
+    cls.method({.name = "__init__", .params = {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
+                .impl = repository_session::keep_registry, .doc = "Keep the data store's session registry."})
+        .method({.name = "get_token",
+                 .params = {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
+                 .impl = SqlAlchemyTokenRepository_get_token,
+                 .doc = "The stored token with that id, issued to that user of that client, or None.",
+                 .returns = optional_of(Token)})
+        .method({.name = "create_token", .params = {arg("self"), arg("token", Token)},
+                 .impl = SqlAlchemyTokenRepository_create_token,
+                 .doc = "Store a token row, not revoked.", .returns = nb::none()})
+        .method({.name = "revoke_token",
+                 .params = {arg("self"), arg("client_id", UUID), arg("user_id", UUID), arg("token_id", UUID)},
+                 .impl = SqlAlchemyTokenRepository_revoke_token,
+                 .doc = "Mark that token revoked; whether a row was found.",
+                 .returns = builtin("bool")});
     cls.build();
 }
 

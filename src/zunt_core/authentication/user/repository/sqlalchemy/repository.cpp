@@ -65,15 +65,18 @@ void build_zunt_core_authentication_user_repository_sqlalchemy_repository(Module
     nb::object optional_user = optional_of(UserModel);
     ClassBuilder cls(m, "SqlAlchemyUserRepository", nb::make_tuple(m.get("BaseRepository")),
                      "SQLAlchemy user repository.");
-    cls.method({"__init__", {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
-                repository_session::keep_registry, "Keep the data store's session registry."})
-        .method({"get_user", {arg("self"), arg("client_id", UUID), arg("user_id", UUID)},
-                 SqlAlchemyUserRepository_get_user, "The user with that id of that client, or None.", optional_user})
-        .method({"get_user_by_identifier", {arg("self"), arg("client_id", UUID), arg("identifier", builtin("str"))},
-                 SqlAlchemyUserRepository_get_user_by_identifier,
-                 "The user with that identifier of that client, or None.", optional_user})
-        .method({"create_user", {arg("self"), arg("user", UserModel)}, SqlAlchemyUserRepository_create_user,
-                 "Store a new user and answer it as stored.", UserModel});
+    cls.method({.name = "__init__", .params = {arg("self"), arg("data_store", m.get("SQLAlchemySQLDataStore"))},
+                .impl = repository_session::keep_registry, .doc = "Keep the data store's session registry."})
+        .method({.name = "get_user", .params = {arg("self"), arg("client_id", UUID), arg("user_id", UUID)},
+                 .impl = SqlAlchemyUserRepository_get_user, .doc = "The user with that id of that client, or None.",
+                 .returns = optional_user})
+        .method({.name = "get_user_by_identifier",
+                 .params = {arg("self"), arg("client_id", UUID), arg("identifier", builtin("str"))},
+                 .impl = SqlAlchemyUserRepository_get_user_by_identifier,
+                 .doc = "The user with that identifier of that client, or None.", .returns = optional_user})
+        .method({.name = "create_user", .params = {arg("self"), arg("user", UserModel)},
+                 .impl = SqlAlchemyUserRepository_create_user,
+                 .doc = "Store a new user and answer it as stored.", .returns = UserModel});
     cls.build();
 }
 
