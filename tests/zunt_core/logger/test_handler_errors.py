@@ -109,3 +109,19 @@ def test_the_error_being_handled_carries_a_traceback(case, make_logger):
         frame = frame.f_back
     assert "log_it" in callers
     assert seen["printed"].startswith("Traceback (most recent call last):\n")
+
+
+class Recursing:
+    def __str__(self):
+        return str(self)
+
+
+@pytest.mark.parametrize("make_handler", [
+    lambda: RegexLoggerHandler(True), lambda: NerLoggerHandler("http://127.0.0.1:9/mask", "masked", True),
+], ids=["regex", "ner"])
+def test_a_recursion_error_of_the_applications_arguments_passes(make_handler, make_logger):
+    # as the host's own handlers let it pass
+    logger = make_logger()
+    logger.addHandler(make_handler())
+    with pytest.raises(RecursionError):
+        logger.warning("value %s", Recursing())
