@@ -129,6 +129,27 @@ PyObject* awaitable_iterator(PyObject* awaitable) {
     return it;
 }
 
+// Resumes the body with the outcome of what it awaited: its result (r is
+// RETURN, `value` a new reference) or its error (ERROR, the error pending).
+// False when the body raised: the coroutine has finished, with the body's
+// error set.
+bool resume_body(CoroutineObject* c, PySendResult r, PyObject* value, Step& step) {
+    try {
+        if (r == PYGEN_RETURN) {
+            nb::object result = nb::steal(value);
+            step = c->body->resume(result);
+        } else {
+            nb::python_error error;
+            step = c->body->resume_error(error);
+        }
+        return true;
+    } catch (...) {
+        finish(c);
+        translate_exception();
+        return false;
+    }
+}
+
 // Runs the body from `step` on: starts each awaited object, and gives out
 // (NEXT) the first value one of them yields, or the result when the body
 // finishes (RETURN), or fails (ERROR, the error set).
@@ -144,25 +165,13 @@ PySendResult advance(CoroutineObject* c, Step step, PyObject** out) {
         if (it != nullptr) iter = nb::steal(it);
         PyObject* yielded = nullptr;
         PySendResult r = it ? PyIter_Send(iter.ptr(), Py_None, &yielded) : PYGEN_ERROR;
-        try {
-            if (r == PYGEN_NEXT) {
-                c->awaiting = iter.release().ptr();
-                c->state = State::suspended;
-                *out = yielded;
-                return PYGEN_NEXT;
-            }
-            if (r == PYGEN_RETURN) {
-                nb::object value = nb::steal(yielded);
-                step = c->body->resume(value);
-            } else {
-                nb::python_error error;
-                step = c->body->resume_error(error);
-            }
-        } catch (...) {
-            finish(c);
-            translate_exception();
-            return PYGEN_ERROR;
+        if (r == PYGEN_NEXT) {
+            c->awaiting = iter.release().ptr();
+            c->state = State::suspended;
+            *out = yielded;
+            return PYGEN_NEXT;
         }
+        if (!resume_body(c, r, yielded, step)) return PYGEN_ERROR;
     }
 }
 
@@ -170,19 +179,7 @@ PySendResult advance(CoroutineObject* c, Step step, PyObject** out) {
 PySendResult resume_after(CoroutineObject* c, PySendResult r, PyObject* value, PyObject** out) {
     Py_CLEAR(c->awaiting);
     Step step;
-    try {
-        if (r == PYGEN_RETURN) {
-            nb::object v = nb::steal(value);
-            step = c->body->resume(v);
-        } else {
-            nb::python_error error;
-            step = c->body->resume_error(error);
-        }
-    } catch (...) {
-        finish(c);
-        translate_exception();
-        return PYGEN_ERROR;
-    }
+    if (!resume_body(c, r, value, step)) return PYGEN_ERROR;
     return advance(c, std::move(step), out);
 }
 
@@ -219,13 +216,7 @@ PySendResult coroutine_send_impl(CoroutineObject* c, PyObject* value, PyObject**
     if (c->state == State::created) {
         c->state = State::suspended;
         Step step;
-        try {
-            step = c->body->resume(nb::none());
-        } catch (...) {
-            finish(c);
-            translate_exception();
-            return PYGEN_ERROR;
-        }
+        if (!resume_body(c, PYGEN_RETURN, Py_NewRef(Py_None), step)) return PYGEN_ERROR;
         return advance(c, std::move(step), out);
     }
     PyObject* result = nullptr;
