@@ -127,11 +127,18 @@ private:
     }
 
     // dd.ddd.ddd.d-ddd.ddd then \b (the last character is a digit, so the
-    // boundary is the end of the text or a non-word character).
+    // boundary is the end of the text or a non-word character). Every match
+    // has its one "-" at offset 12, so only the starts 12 before a "-" are
+    // tried.
     void npwp() {
         static constexpr std::string_view layout = "dd.ddd.ddd.d-ddd.ddd";
+        static constexpr std::size_t dash = 12;
         std::size_t s = 0;
         while (s + layout.size() <= n_) {
+            const std::size_t next_dash = t_.find(static_cast<Char>('-'), s + dash);
+            if (next_dash == std::basic_string_view<Char>::npos) break;
+            s = next_dash - dash;
+            if (s + layout.size() > n_) break;
             bool ok = true;
             for (std::size_t k = 0; k < layout.size() && ok; ++k) {
                 ok = layout[k] == 'd' ? is(s + k, decimal) : at(s + k) == cp(layout[k]);
