@@ -588,8 +588,10 @@ PartCharacters part_characters(Pattern p) {
 
 std::uint64_t left_key(std::size_t length, std::uint64_t h) { return mix(h ^ mix(length)); }
 
+std::uint64_t right_salt(std::uint32_t left, std::size_t length) { return mix((std::uint64_t{left} << 32) | length); }
+
 std::uint64_t right_key(std::uint32_t left, std::size_t length, std::uint64_t h) {
-    return mix(h ^ mix((std::uint64_t{left} << 32) | length));
+    return mix(h ^ right_salt(left, length));
 }
 
 template <class Char>
@@ -857,6 +859,8 @@ private:
         const std::size_t longest = lengths[count - 1];
         std::vector<std::uint64_t> power(longest + 1, 1);
         for (std::size_t r = 1; r <= longest; ++r) power[r] = power[r - 1] * hash_base;
+        std::vector<std::uint64_t> salt(count);
+        for (std::size_t i = 0; i < count; ++i) salt[i] = right_salt(0, lengths[i]);
         std::size_t ring = 1;
         while (ring <= longest) ring *= 2;
         std::vector<std::uint64_t> prefix(ring);  // [i % ring]: hash of the run's text before i
@@ -882,7 +886,7 @@ private:
                         continue;
                     }
                     const std::uint64_t h = prefix[(q + r) & wrap] - prefix[q & wrap] * power[r];
-                    const std::uint64_t key = right_key(0, r, h);
+                    const std::uint64_t key = mix(h ^ salt[i]);
                     if (right_filter_.may_have(key)) probes.push_back({q, key});
                 }
             }
