@@ -110,23 +110,34 @@ private:
     // Sixteen \d whose ninth and tenth are ASCII and read a valid day, not
     // followed by an ASCII letter or digit. Fixed length: a start either
     // matches or not. Walks the text once, keeping the run of \d that began
-    // at or after the last match; the start that becomes testable at i is i - 15.
+    // at or after the last match; the start that becomes testable at i is
+    // i - 15. While the run is shorter than that, the character where it
+    // would first be long enough is read first: when it is no \d, no start
+    // before it can match, and the walk goes on after it.
     void ktp() {
         std::size_t run_begin = 0;
-        for (std::size_t i = 0; i < n_; ++i) {
+        std::size_t i = 0;
+        while (i < n_) {
+            if (i - run_begin < 15) {
+                const std::size_t first_testable = run_begin + 15;
+                if (first_testable >= n_) break;
+                if (!is(first_testable, decimal)) {
+                    run_begin = i = first_testable + 1;
+                    continue;
+                }
+            }
             if (!is(i, decimal)) {
-                run_begin = i + 1;
+                run_begin = ++i;
                 continue;
             }
-            if (i + 1 - run_begin < 16) continue;
             // Inside a run the next character is a digit: tested first, it
             // settles most starts without reading the day.
-            if (i + 1 < n_ && (ascii_letter(at(i + 1)) || ascii_digit(at(i + 1)))) continue;
-            const std::size_t s = i - 15;
-            if (ktp_day(at(s + 8), at(s + 9))) {
-                found_.push_back({s, i + 1});
+            if (i - run_begin >= 15 && !(i + 1 < n_ && (ascii_letter(at(i + 1)) || ascii_digit(at(i + 1)))) &&
+                ktp_day(at(i - 7), at(i - 6))) {
+                found_.push_back({i - 15, i + 1});
                 run_begin = i + 1;
             }
+            ++i;
         }
     }
 
@@ -203,16 +214,25 @@ private:
         return p + last;
     }
 
+    // A number starts with "+", "0" or "6" after no word character: the
+    // walk carries whether the character before is one, and tries only
+    // those starts.
     void phone(bool grouped) {
         std::size_t s = 0;
+        bool after_word = false;
         while (s < n_) {
-            const std::size_t end = phone_end(s, grouped);
-            if (end != 0) {
-                found_.push_back({s, end});
-                s = end;
-            } else {
-                ++s;
+            const char32_t c = at(s);
+            if (!after_word && (c == '+' || c == '0' || c == '6')) {
+                const std::size_t end = phone_end(s, grouped);
+                if (end != 0) {
+                    found_.push_back({s, end});
+                    s = end;
+                    after_word = true;  // a number ends with a digit
+                    continue;
+                }
             }
+            after_word = cls_.is(c, word);
+            ++s;
         }
     }
 
