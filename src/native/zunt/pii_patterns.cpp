@@ -619,15 +619,16 @@ class OnePassMasking {
 public:
     OnePassMasking(Pattern p, const MaskForm& form, std::basic_string_view<Char> text, const CharClasses& classes)
         : p_(p), form_(form), t_(text), n_(text.size()), cls_(classes) {
-        for (char32_t c = 0; c < 128; ++c) {
-            if (is_anchor(p, c, classes)) {
-                anchors_.add(c);
-                single_anchor_ = anchor_count_++ == 0 ? static_cast<Char>(c) : Char{0};
-            }
-        }
         const PartCharacters parts = part_characters(p);
-        left_characters_ = parts.left;
-        right_characters_ = parts.right;
+        for (char32_t c = 0; c < kinds_.size(); ++c) {
+            const bool ascii = c < 128;
+            if (is_anchor(p, c, classes)) {
+                kinds_[c] |= anchor_kind;
+                if (ascii) single_anchor_ = anchor_count_++ == 0 ? static_cast<Char>(c) : Char{0};
+            }
+            if (!ascii || parts.left.has_ascii(c)) kinds_[c] |= left_kind;
+            if (!ascii || parts.right.has_ascii(c)) kinds_[c] |= right_kind;
+        }
     }
 
     // False when the form or a found text does not allow it (see above):
@@ -659,7 +660,7 @@ private:
 
     char32_t at(std::size_t i) const { return cp(t_[i]); }
 
-    bool anchor(char32_t c) const { return c < 128 ? anchors_.has_ascii(c) : is_anchor(p_, c, cls_); }
+    bool anchor(char32_t c) const { return c < kinds_.size() ? (kinds_[c] & anchor_kind) != 0 : is_anchor(p_, c, cls_); }
 
     // The first anchor at or after q, or n_.
     std::size_t next_anchor(std::size_t q) const {
@@ -673,8 +674,12 @@ private:
 
     // Whether a found text can have `c` in its left part (right part, past
     // the anchor); code points beyond ASCII are taken as possible.
-    bool in_left(char32_t c) const { return c >= 128 || left_characters_.has_ascii(c); }
-    bool in_right(char32_t c) const { return c >= 128 || right_characters_.has_ascii(c); }
+    bool in_left(char32_t c) const { return c >= kinds_.size() || (kinds_[c] & left_kind) != 0; }
+    bool in_right(char32_t c) const { return c >= kinds_.size() || (kinds_[c] & right_kind) != 0; }
+    // anchor(c) || in_right(c): a character that an occurrence can have.
+    bool in_occurrence(char32_t c) const {
+        return c >= kinds_.size() || (kinds_[c] & (anchor_kind | right_kind)) != 0;
+    }
 
     bool same_text(std::size_t a, std::size_t b, std::size_t length) const {
         return t_.substr(a, length) == t_.substr(b, length);
@@ -691,6 +696,8 @@ private:
             run = m[i] == '*' ? 0 : run + 1;
             core_gap_ = std::max(core_gap_, run);
         }
+        for (char c : m.substr(0, first_star_)) b1_characters_.add(static_cast<unsigned char>(c));
+        for (char c : m.substr(after_last_star_)) b2_characters_.add(static_cast<unsigned char>(c));
         return true;
     }
 
@@ -699,7 +706,7 @@ private:
         const std::string_view m = form_.middle;
         const std::string_view b1 = m.substr(0, first_star_);
         const std::string_view b2 = m.substr(after_last_star_);
-        const auto holds = [](std::string_view set, char32_t c) { return c < 128 && set.find(char(c)) != set.npos; };
+        const auto holds = [](const AsciiSet& set, char32_t c) { return c < 128 && set.has_ascii(c); };
         shortest_ = std::min(shortest_, length);
         if (b1_kept_ && form_.head + b1.size() <= length) {
             for (std::size_t i = 0; i < b1.size(); ++i) b1_kept_ = b1_kept_ && at(b + form_.head + i) == cp(b1[i]);
@@ -712,8 +719,8 @@ private:
         } else {
             b2_kept_ = false;
         }
-        ends_in_b1_ = ends_in_b1_ || holds(b1, at(b + length - 1));
-        starts_in_b2_ = starts_in_b2_ || holds(b2, at(b));
+        ends_in_b1_ = ends_in_b1_ || holds(b1_characters_, at(b + length - 1));
+        starts_in_b2_ = starts_in_b2_ || holds(b2_characters_, at(b));
     }
 
     // Where the core begins and ends in the middle, and so how much of each
@@ -888,7 +895,7 @@ private:
         std::size_t next_span = 0;
         for (std::size_t run = next_anchor(0); run < n_;) {
             std::size_t run_end = run + 1;
-            while (run_end < n_ && (anchor(at(run_end)) || in_right(at(run_end)))) ++run_end;
+            while (run_end < n_ && in_occurrence(at(run_end))) ++run_end;
             prefix[run & wrap] = 0;
             std::size_t hashed = run;  // prefix hashes known up to here
             for (std::size_t q = run; q < run_end; ++q) {
@@ -1035,7 +1042,8 @@ private:
     void write(std::basic_string<Char>& out) {
         auto before = [](const Cut& x, const Cut& y) { return x.begin < y.begin; };
         if (!std::is_sorted(cuts_.begin(), cuts_.end(), before)) std::sort(cuts_.begin(), cuts_.end(), before);
-        const std::string_view core = form_.middle.substr(core_begin_, core_end_ - core_begin_);
+        const std::string_view middle_core = form_.middle.substr(core_begin_, core_end_ - core_begin_);
+        const std::basic_string<Char> core(middle_core.begin(), middle_core.end());
         std::size_t size = n_;
         for (const Cut& c : cuts_) size = size - (c.end - c.begin) + core.size();
         std::basic_string<Char> result;
@@ -1043,7 +1051,7 @@ private:
         std::size_t copied = 0;
         for (const Cut& c : cuts_) {
             result.append(t_.substr(copied, c.begin - copied));
-            for (char ch : core) result.push_back(static_cast<Char>(ch));
+            result.append(core);
             copied = c.end;
         }
         result.append(t_.substr(copied));
@@ -1056,13 +1064,17 @@ private:
     std::size_t n_;
     const CharClasses& cls_;
 
-    AsciiSet anchors_;
+    // What a character below 256 can be: an anchor, in a left part, in a
+    // right part past the anchor. (Covering all of a byte's values, it
+    // answers for bytes without a test of the range.)
+    static constexpr std::uint8_t anchor_kind = 1, left_kind = 2, right_kind = 4;
+    std::array<std::uint8_t, 256> kinds_{};
     std::size_t anchor_count_ = 0;  // ASCII anchors
     Char single_anchor_{0};         // the ASCII anchor when it is the only one
-    AsciiSet left_characters_, right_characters_;
 
     std::size_t first_star_ = 0, after_last_star_ = 0;  // in the middle
     std::size_t core_gap_ = 0;                          // longest run between stars without one
+    AsciiSet b1_characters_, b2_characters_;
     bool b1_kept_ = true, b2_kept_ = true;              // every found text has them where the mask does
     bool ends_in_b1_ = false, starts_in_b2_ = false;    // some found text ends (starts) with one of theirs
     std::size_t shortest_ = static_cast<std::size_t>(-1);
