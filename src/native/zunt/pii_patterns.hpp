@@ -128,6 +128,13 @@ bool replace_all(std::basic_string_view<Char> text, std::basic_string_view<Char>
 // is replaced), then, in the order found, every occurrence of each found text
 // in the current text replaced by its masked form. Returns false, leaving
 // `out` alone, when the pattern finds nothing.
+//
+// The result is computed from the occurrences of the found texts in `text`,
+// in time linear in its length however many matches it holds (for e-mail
+// addresses nested inside one another, more: see pii_patterns.cpp). That
+// needs a form whose middle has a '*' and keeps the found texts' occurrences
+// apart, as the built-in forms do; with any other form the replacements are
+// made one after the other.
 template <class Char>
 bool mask(Pattern p, const MaskForm& form, std::basic_string_view<Char> text, const CharClasses& classes,
           std::basic_string<Char>& out);

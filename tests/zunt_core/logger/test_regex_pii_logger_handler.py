@@ -254,6 +254,49 @@ def test_same_results_as_the_host_re_on_any_text(text):
     assert_same_as_host(text)
 
 
+# Dense lines: a few pieces, at least one of them a found text, drawn again
+# and again, often with nothing between them, so that found texts repeat,
+# overlap, sit inside one another and next to each other: addresses sharing
+# local parts or domains, phone numbers in local parts, digit runs against
+# addresses and numbers.
+found_texts = st.sampled_from([
+    "ab@cd.ab", "x@y.cc", "cc@z.dd", "a@b.cc", "a@b.cc.dd", "john.doe@example.com", "doe@example.com",
+    "john.doe@example.co.id", "081234567890@mail.com", "081234567890", "0812345678", "+6281234567890",
+    "3201019931900001", "32010199319000013201019971900001", "01.234.567.8-901.234", "+62 812-3456-7890",
+    "0812 3456 789", "0812-345-678", "0812\u00a03456\u20037890",
+    "\u0663\u0662\u0660\u0661\u0660\u0661\u0669\u066931\u0669\u0660\u0660\u0660\u0660\u0661"])
+dense_pieces = st.one_of(
+    found_texts,
+    st.sampled_from(["b.cc", "62", "+62", "0", "01.234.567.8-", "@mail.com", "john", "812-3456"]),
+    email_like,
+    phone_like,
+    unbroken_phone_like,
+    npwp_like,
+    st.text(alphabet="0123456789", min_size=1, max_size=20),
+)
+glue = st.sampled_from(["", "", "", " ", "@", ".", "-", "_", "x", "*", "\u00a0"])
+
+
+@st.composite
+def dense_lines(draw):
+    pool = [draw(found_texts)] + draw(st.lists(dense_pieces, max_size=5))
+    parts = draw(st.lists(st.tuples(st.sampled_from(pool), glue), min_size=4, max_size=80))
+    return "".join(piece + between for piece, between in parts)
+
+
+@settings(max_examples=2000, deadline=None)
+@given(dense_lines())
+def test_same_results_as_the_host_re_on_dense_lines(text):
+    assert_same_as_host(text)
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.lists(st.tuples(dense_lines(), st.integers(1, 200)), min_size=1, max_size=4).map(
+    lambda parts: "".join(text * times for text, times in parts)))
+def test_same_results_as_the_host_re_on_long_dense_lines(text):
+    assert_same_as_host(text)
+
+
 def test_same_results_as_the_host_re_on_a_long_log():
     line = ("user 3201019931900001 npwp 01.234.567.8-901.234 called +62 812-3456-7890 from "
             "john.doe@example.com \u0663\u0662\u0660\u0661\u0660\u0661\u0669\u066931\u0669\u0660\u0660\u0660\u0660\u0661 "
