@@ -10,6 +10,7 @@
 // Masker methods that a subclass or an instance replaces are called as such.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/names.hpp"
 #include "zunt/pii_patterns.hpp"
 #include "zunt_core/logger/emit.hpp"
 #include "zunt_core/modules.hpp"
@@ -58,29 +59,28 @@ const pii::CharClasses unicode_classes(host_class_of);
 // What the handler's methods read on every record, made when the module is
 // built and kept as the methods' closure: the patterns as the class constants
 // were built (a pattern object that is one of these needs no further test)
-// and the names of the attributes read, as host strings.
+// and the names of the attributes read.
 
-struct HandlerClosure {
-    nb::object builtin_patterns[std::size(pii::all_patterns)];  // in pii::Pattern order
-    nb::object process = nb::str("process_message_using_regex");
-    nb::object enabled = nb::str("pii_regex_process_enabled");
-    nb::object get_message = nb::str("getMessage");
-    nb::object msg = nb::str("msg");
-    nb::object args = nb::str("args");
-    nb::object masker_methods[4] = {nb::str("mask_ktp_number"), nb::str("mask_npwp_number"),
-                                    nb::str("mask_phone_number"), nb::str("mask_email_address")};
-    nb::object masker_constants[4] = {nb::str("REGEX_KTP"), nb::str("REGEX_NPWP"), nb::str("REGEX_PHONE_NUMBER"),
-                                      nb::str("REGEX_EMAIL_ADDRESS")};
+enum class HandlerName {
+    // the built-in patterns, in pii::Pattern order
+    pattern_ktp, pattern_npwp, pattern_phone_unbroken, pattern_phone_grouped, pattern_email,
+    process, enabled, get_message, msg, args,
+    // the maskers' method names, then their constants' names, in masking order
+    mask_ktp, mask_npwp, mask_phone, mask_email,
+    regex_ktp, regex_npwp, regex_phone, regex_email,
+    count
 };
+using HandlerNames = Table<HandlerName>;
 
-const HandlerClosure& closure_of(Call& c) {
-    return *static_cast<const HandlerClosure*>(nb::borrow<nb::capsule>(c.closure()).data());
+HandlerName offset(HandlerName first, std::size_t i) {
+    return static_cast<HandlerName>(static_cast<std::size_t>(first) + i);
 }
-
-nb::object get_attr(nb::handle obj, nb::handle name) { return steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr())); }
-
-void set_attr(nb::handle obj, nb::handle name, nb::handle value) {
-    if (PyObject_SetAttr(obj.ptr(), name.ptr(), value.ptr()) != 0) throw_current();
+nb::handle builtin_pattern(const HandlerNames& names, pii::Pattern p) {
+    return names[offset(HandlerName::pattern_ktp, static_cast<std::size_t>(p))];
+}
+nb::handle masker_method(const HandlerNames& names, std::size_t i) { return names[offset(HandlerName::mask_ktp, i)]; }
+nb::handle masker_constant(const HandlerNames& names, std::size_t i) {
+    return names[offset(HandlerName::regex_ktp, i)];
 }
 
 // Which matcher answers for a pattern object: a native one for the five
@@ -90,11 +90,11 @@ void set_attr(nb::handle obj, nb::handle name, nb::handle value) {
 // first pattern that needs it.
 class Matchers {
 public:
-    Matchers(Call& c, const HandlerClosure& names) : call_(c), names_(names) {}
+    Matchers(Call& c, const HandlerNames& names) : call_(c), names_(names) {}
 
     std::optional<pii::Pattern> native_matcher(nb::handle pattern) {
         for (pii::Pattern p : pii::all_patterns) {
-            if (pattern.is(names_.builtin_patterns[static_cast<std::size_t>(p)])) return p;
+            if (pattern.is(builtin_pattern(names_, p))) return p;
         }
         if (reinterpret_cast<PyObject*>(Py_TYPE(pattern.ptr())) != re().attr("Pattern").ptr()) return std::nullopt;
         nb::object source = pattern.attr("pattern");
@@ -124,7 +124,7 @@ public:
 
 private:
     Call& call_;
-    const HandlerClosure& names_;
+    const HandlerNames& names_;
     nb::object re_;
 };
 
@@ -266,7 +266,7 @@ nb::object RegexLoggerHandler_mask_email_address(Call& c);
 nb::object RegexLoggerHandler_process_message_using_regex(Call& c);
 
 // In the order process_message_using_regex applies them; their method and
-// constant names are HandlerClosure::masker_methods and masker_constants.
+// constant names are masker_method(names, i) and masker_constant(names, i).
 const Masker maskers[] = {
     {false, pii::ktp_mask, RegexLoggerHandler_mask_ktp_number},
     {false, pii::npwp_mask, RegexLoggerHandler_mask_npwp_number},
@@ -285,10 +285,10 @@ void apply_masker(Matchers& matchers, nb::handle self, nb::handle constant_name,
 }
 
 nb::object run_masker(Call& c, std::size_t i) {
-    const HandlerClosure& names = closure_of(c);
+    const HandlerNames names(c.closure());
     Matchers matchers(c, names);
     MaskingText text(c[1]);
-    apply_masker(matchers, c[0], names.masker_constants[i], maskers[i], text);
+    apply_masker(matchers, c[0], masker_constant(names, i), maskers[i], text);
     return text.result();
 }
 
@@ -304,7 +304,7 @@ public:
     explicit OwnMethods(nb::handle self) : self_(self) {}
 
     bool own(nb::handle name, Impl impl) {
-        nb::object on_type = get_attr(reinterpret_cast<PyObject*>(Py_TYPE(self_.ptr())), name);
+        nb::object on_type = get_attr(type_of(self_), name);
         if (function_impl(on_type) != impl) return false;
         if (!instance_dict_.is_valid()) {
             instance_dict_ = steal_or_throw(PyObject_GenericGetDict(self_.ptr(), nullptr));
@@ -321,14 +321,14 @@ private:
 
 // The four maskers in order, each on the result of the one before.
 nb::object process_message(Call& c, nb::handle self, nb::handle message, OwnMethods& methods) {
-    const HandlerClosure& names = closure_of(c);
+    const HandlerNames names(c.closure());
     Matchers matchers(c, names);
     MaskingText text(message);
     for (std::size_t i = 0; i < std::size(maskers); ++i) {
-        if (methods.own(names.masker_methods[i], maskers[i].impl)) {
-            apply_masker(matchers, self, names.masker_constants[i], maskers[i], text);
+        if (methods.own(masker_method(names, i), maskers[i].impl)) {
+            apply_masker(matchers, self, masker_constant(names, i), maskers[i], text);
         } else {
-            text.reset(get_attr(self, names.masker_methods[i])(text.result()));
+            text.reset(get_attr(self, masker_method(names, i))(text.result()));
         }
     }
     return text.result();
@@ -351,16 +351,17 @@ nb::object RegexLoggerHandler_init(Call& c) {
 nb::object RegexLoggerHandler_emit(Call& c) {
     nb::handle self = c[0];
     nb::handle record = c[1];
-    const HandlerClosure& names = closure_of(c);
+    const HandlerNames names(c.closure());
     logger::emit_guarded(self, record, [&] {
-        if (!truthy(get_attr(self, names.enabled))) return;
-        nb::object message = get_attr(record, names.get_message)();
+        if (!truthy(get_attr(self, names[HandlerName::enabled]))) return;
+        nb::object message = get_attr(record, names[HandlerName::get_message])();
         OwnMethods methods(self);
-        nb::object masked = methods.own(names.process, RegexLoggerHandler_process_message_using_regex)
+        nb::handle process = names[HandlerName::process];
+        nb::object masked = methods.own(process, RegexLoggerHandler_process_message_using_regex)
                                 ? process_message(c, self, message, methods)
-                                : get_attr(self, names.process)(message);
-        set_attr(record, names.msg, masked);
-        set_attr(record, names.args, nb::tuple());
+                                : get_attr(self, process)(message);
+        set_attr(record, names[HandlerName::msg], masked);
+        set_attr(record, names[HandlerName::args], nb::tuple());
     });
     return nb::none();
 }
@@ -390,53 +391,79 @@ void build_zunt_core_logger_regex_pii_logger_handler(ModuleScope& m) {
         std::string_view source = pii::pattern_source(p);
         return compile(nb::str(source.data(), source.size()));
     };
-    auto* names = new HandlerClosure();
-    nb::capsule closure(names, [](void* p) noexcept { delete static_cast<HandlerClosure*>(p); });
-    for (pii::Pattern p : pii::all_patterns) names->builtin_patterns[static_cast<std::size_t>(p)] = pattern(p);
-    auto builtin_pattern = [&](pii::Pattern p) { return names->builtin_patterns[static_cast<std::size_t>(p)]; };
+    static_assert(std::size(pii::all_patterns) == 5, "one slot per built-in pattern");
+    nb::object closure = HandlerNames::make({
+        nb::handle(pattern(pii::Pattern::ktp)), nb::handle(pattern(pii::Pattern::npwp)),
+        nb::handle(pattern(pii::Pattern::phone_unbroken)), nb::handle(pattern(pii::Pattern::phone_grouped)),
+        nb::handle(pattern(pii::Pattern::email)),
+        "process_message_using_regex", "pii_regex_process_enabled", "getMessage", "msg", "args",
+        "mask_ktp_number", "mask_npwp_number", "mask_phone_number", "mask_email_address",
+        "REGEX_KTP", "REGEX_NPWP", "REGEX_PHONE_NUMBER", "REGEX_EMAIL_ADDRESS",
+    });
+    const HandlerNames names(closure);
+    auto builtin = [&](pii::Pattern p) { return builtin_pattern(names, p); };
     nb::list phone_patterns;
-    phone_patterns.append(builtin_pattern(pii::Pattern::phone_unbroken));
-    phone_patterns.append(builtin_pattern(pii::Pattern::phone_grouped));
+    phone_patterns.append(builtin(pii::Pattern::phone_unbroken));
+    phone_patterns.append(builtin(pii::Pattern::phone_grouped));
 
     ClassBuilder cls(m, "RegexLoggerHandler", nb::make_tuple(logging.attr("Handler")),
                      "Logging handler that masks personal data in each record's message with regular expressions.\n\n"
                      "When enabled, it replaces the record's message by its formatted, masked text and empties the "
                      "record's arguments; it writes nothing itself, so the handlers that receive the record after it "
                      "output the masked text.");
-    cls.attr("REGEX_KTP", builtin_pattern(pii::Pattern::ktp))
-        .attr("REGEX_NPWP", builtin_pattern(pii::Pattern::npwp))
+    cls.attr("REGEX_KTP", builtin(pii::Pattern::ktp))
+        .attr("REGEX_NPWP", builtin(pii::Pattern::npwp))
         .attr("REGEX_PHONE_NUMBER", phone_patterns)
-        .attr("REGEX_EMAIL_ADDRESS", builtin_pattern(pii::Pattern::email));
+        .attr("REGEX_EMAIL_ADDRESS", builtin(pii::Pattern::email));
     // The methods that read the names take them as their closure.
-    auto reading_names = [&](const char* name, std::vector<Param> params, Impl impl, const char* doc,
-                             nb::handle returns) {
-        return FunctionDecl{name, std::move(params), impl, doc, nb::borrow(returns), "", closure};
-    };
-    cls.method({"__init__", {arg("self"), arg_default("pii_regex_process_enabled", bool_, nb::bool_(false))},
-                RegexLoggerHandler_init, nullptr, none})
-        .method(reading_names(
-            "emit", {arg("self"), arg("record", log_record)}, RegexLoggerHandler_emit,
-            "Mask the record's formatted message in place (message replaced, arguments emptied) when enabled.", none))
-        .method(reading_names(
-            "process_message_using_regex", {arg("self"), arg("message", str)},
-            RegexLoggerHandler_process_message_using_regex,
-            "Mask identity-card numbers, tax numbers, phone numbers and e-mail addresses, in this order.", str))
-        .method(reading_names("mask_ktp_number", {arg("self"), arg("ktp_number", str)},
-                              RegexLoggerHandler_mask_ktp_number, "Mask the identity-card (KTP) numbers of a text.",
-                              str))
-        .method(reading_names("mask_npwp_number", {arg("self"), arg("npwp_number", str)},
-                              RegexLoggerHandler_mask_npwp_number, "Mask the tax (NPWP) numbers of a text.", str))
-        .method(reading_names("mask_phone_number", {arg("self"), arg("phone_number", str)},
-                              RegexLoggerHandler_mask_phone_number, "Mask the phone numbers of a text.", str))
-        .method(reading_names("mask_email_address", {arg("self"), arg("email_address", str)},
-                              RegexLoggerHandler_mask_email_address, "Mask the e-mail addresses of a text.", str));
+    cls.method({.name = "__init__",
+                .params = {arg("self"), arg_default("pii_regex_process_enabled", bool_, nb::bool_(false))},
+                .impl = RegexLoggerHandler_init,
+                .returns = none})
+        .method({.name = "emit",
+                 .params = {arg("self"), arg("record", log_record)},
+                 .impl = RegexLoggerHandler_emit,
+                 .doc = "Mask the record's formatted message in place (message replaced, arguments emptied) when "
+                        "enabled.",
+                 .returns = none,
+                 .closure = closure})
+        .method({.name = "process_message_using_regex",
+                 .params = {arg("self"), arg("message", str)},
+                 .impl = RegexLoggerHandler_process_message_using_regex,
+                 .doc = "Mask identity-card numbers, tax numbers, phone numbers and e-mail addresses, in this order.",
+                 .returns = str,
+                 .closure = closure})
+        .method({.name = "mask_ktp_number",
+                 .params = {arg("self"), arg("ktp_number", str)},
+                 .impl = RegexLoggerHandler_mask_ktp_number,
+                 .doc = "Mask the identity-card (KTP) numbers of a text.",
+                 .returns = str,
+                 .closure = closure})
+        .method({.name = "mask_npwp_number",
+                 .params = {arg("self"), arg("npwp_number", str)},
+                 .impl = RegexLoggerHandler_mask_npwp_number,
+                 .doc = "Mask the tax (NPWP) numbers of a text.",
+                 .returns = str,
+                 .closure = closure})
+        .method({.name = "mask_phone_number",
+                 .params = {arg("self"), arg("phone_number", str)},
+                 .impl = RegexLoggerHandler_mask_phone_number,
+                 .doc = "Mask the phone numbers of a text.",
+                 .returns = str,
+                 .closure = closure})
+        .method({.name = "mask_email_address",
+                 .params = {arg("self"), arg("email_address", str)},
+                 .impl = RegexLoggerHandler_mask_email_address,
+                 .doc = "Mask the e-mail addresses of a text.",
+                 .returns = str,
+                 .closure = closure});
     cls.build();
 
-    m.def({"init_regex_pii_logging_handler",
-           {arg("logger_name", str), arg_default("pii_regex_process_enabled", bool_, nb::bool_(false))},
-           init_regex_pii_logging_handler,
-           "Attach a new RegexLoggerHandler to the named logger, after its other handlers.",
-           none});
+    m.def({.name = "init_regex_pii_logging_handler",
+           .params = {arg("logger_name", str), arg_default("pii_regex_process_enabled", bool_, nb::bool_(false))},
+           .impl = init_regex_pii_logging_handler,
+           .doc = "Attach a new RegexLoggerHandler to the named logger, after its other handlers.",
+           .returns = none});
 }
 
 }  // namespace zunt
