@@ -107,8 +107,7 @@ void write_unraisable(nb::python_error& error, nb::handle context) {
 }
 
 void write_unraisable(nb::python_error& error, const char* context) {
-    give_traceback(error);
-    error.discard_as_unraisable(context);
+    write_unraisable(error, nb::str(context));
 }
 
 Handling::Handling(const nb::python_error& error)

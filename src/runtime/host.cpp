@@ -1,5 +1,4 @@
 #include "runtime/host.hpp"
-#include "runtime/names.hpp"
 
 namespace zunt::rt {
 
@@ -15,21 +14,5 @@ nb::object attr_or_missing(nb::handle obj, const char* name) {
     nb::object key = steal_or_throw(PyUnicode_FromString(name));
     return attr_or_missing(obj, key);
 }
-
-namespace {
-
-template <class Entries>
-nb::object tuple_of(const Entries& entries) {
-    nb::object tuple = steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(entries.size())));
-    Py_ssize_t i = 0;
-    for (const TableEntry& entry : entries) PyTuple_SetItem(tuple.ptr(), i++, Py_NewRef(entry.value.ptr()));
-    return tuple;
-}
-
-}  // namespace
-
-nb::object make_table(std::initializer_list<TableEntry> entries) { return tuple_of(entries); }
-
-nb::object make_table(const std::vector<TableEntry>& entries) { return tuple_of(entries); }
 
 }  // namespace zunt::rt

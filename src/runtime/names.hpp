@@ -38,7 +38,6 @@ public:
     }
 
     nb::handle operator[](Slot slot) const { return PyTuple_GetItem(tuple_, static_cast<Py_ssize_t>(slot)); }
-    nb::handle tuple() const { return tuple_; }
 
 private:
     PyObject* tuple_;
