@@ -345,10 +345,12 @@ private:
     nb::object saved_;  // the context as the call left it when it last stopped
 };
 
-// trace_async_method(wrapped, instance, args, kwargs)
+// trace_async_method(wrapped, instance, args, kwargs): a coroutine that
+// stands for the one of `wrapped`, so that it is awaited and inspected as
+// that one would be.
 nb::object trace_async_method(Call& c) {
     return make_coroutine(std::make_unique<TracedCall>(c.function(), c[0], c[1], c[2], c[3]),
-                          Names(c.closure())[coroutine_qualname]);
+                          Names(c.closure())[coroutine_qualname], c[0]);
 }
 
 // The object that replaced a function at its place is a wrapt proxy (a
