@@ -22,6 +22,12 @@ public:
     // context manager.
     explicit ContextScope(nb::handle cm);
 
+    // Left once: moved, not copied.
+    ContextScope(ContextScope&&) = default;
+    ContextScope& operator=(ContextScope&&) = default;
+    ContextScope(const ContextScope&) = delete;
+    ContextScope& operator=(const ContextScope&) = delete;
+
     // What __enter__ gave.
     nb::handle value() const { return value_; }
     // Whether the block is still to be left.

@@ -30,6 +30,20 @@ PyTypeObject* host_coroutine_type = nullptr;
 
 CoroutineObject* as_coroutine(PyObject* obj) { return reinterpret_cast<CoroutineObject*>(obj); }
 
+// A new instance of one of the types below, its fields zeroed.
+nb::object new_instance(PyTypeObject* type) {
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    return steal_or_throw(alloc(type, 0));
+}
+
+// The end of a dealloc of one of the types below, once its fields are cleared.
+void free_instance(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
+    free_fn(self);
+    Py_DECREF(tp);
+}
+
 // What a coroutine standing for a function shows as its frame while it has
 // none of the host's to show: a frame of the function's code that has not
 // started, as far as the host's stack walks and inspect read one (f_code,
@@ -82,9 +96,7 @@ int stand_in_frame_clear(PyObject* self) {
 void stand_in_frame_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
     stand_in_frame_clear(self);
-    PyTypeObject* tp = Py_TYPE(self);
-    reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free))(self);
-    Py_DECREF(tp);
+    free_instance(self);
 }
 
 PyMemberDef stand_in_frame_members[] = {
@@ -121,8 +133,7 @@ PyType_Spec stand_in_frame_spec = {
 nb::object make_stand_in_frame(nb::handle code, nb::handle globals) {
     nb::object lineno = get_attr(code, nb::str("co_firstlineno"));
     nb::object locals = nb::dict();
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(stand_in_frame_type, Py_tp_alloc));
-    nb::object obj = steal_or_throw(alloc(stand_in_frame_type, 0));
+    nb::object obj = new_instance(stand_in_frame_type);
     StandInFrame* f = as_stand_in(obj.ptr());
     f->code = Py_NewRef(code.ptr());
     f->globals = Py_NewRef(globals.ptr());
@@ -573,10 +584,7 @@ void coroutine_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
     coroutine_clear(self);
     Py_CLEAR(as_coroutine(self)->qualname);
-    PyTypeObject* tp = Py_TYPE(self);
-    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
-    free_fn(self);
-    Py_DECREF(tp);
+    free_instance(self);
 }
 
 PyObject* coroutine_get_qualname(PyObject* self, void*) { return Py_NewRef(as_coroutine(self)->qualname); }
@@ -746,8 +754,7 @@ nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname) 
 
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname, nb::handle wrapped) {
     init_coroutine_type();
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(coroutine_type, Py_tp_alloc));
-    nb::object obj = steal_or_throw(alloc(coroutine_type, 0));
+    nb::object obj = new_instance(coroutine_type);
     CoroutineObject* c = as_coroutine(obj.ptr());
     c->qualname = Py_NewRef(qualname.ptr());
     c->body = body.release();
