@@ -6,31 +6,51 @@
 #pragma once
 
 #include "runtime/errors.hpp"
-#include "runtime/host.hpp"
 
 #include <type_traits>
 #include <utility>
 
 namespace zunt::rt {
 
-namespace detail {
+// An entered context manager: the two halves of a `with` block, for a block
+// that C++ leaves at a time of its choosing (a coroutine's span left steps
+// after it was entered), and the scope of with_context below.
+class ContextScope {
+public:
+    // Enters cm: type(cm).__exit__ and type(cm).__enter__ bound to cm, as the
+    // host binds special methods, then __enter__(). TypeError when cm is no
+    // context manager.
+    explicit ContextScope(nb::handle cm);
 
-// type(cm).<name>, bound to cm as the host binds special methods.
-inline nb::object special_method(nb::handle cm, const char* name) {
-    nb::object type = nb::borrow(reinterpret_cast<PyObject*>(Py_TYPE(cm.ptr())));
-    PyObject* fn = PyObject_GetAttrString(type.ptr(), name);
-    if (fn == nullptr) {
-        PyErr_Clear();
-        nb::object type_name = type.attr("__qualname__");
-        raise(PyExc_TypeError,
-              steal_or_throw(PyUnicode_FromFormat(
-                  "'%U' object does not support the context manager protocol", type_name.ptr())));
-    }
-    nb::object unbound = nb::steal(fn);
-    return steal_or_throw(PyObject_CallMethod(unbound.ptr(), "__get__", "OO", cm.ptr(), type.ptr()));
-}
+    // Left once: moved, not copied.
+    ContextScope(ContextScope&&) = default;
+    ContextScope& operator=(ContextScope&&) = default;
+    ContextScope(const ContextScope&) = delete;
+    ContextScope& operator=(const ContextScope&) = delete;
 
-}  // namespace detail
+    // What __enter__ gave.
+    nb::handle value() const { return value_; }
+    // Whether the block is still to be left.
+    bool open() const { return exit_.is_valid(); }
+
+    // Leaves the block normally: __exit__(None, None, None).
+    void close();
+
+    // Leaves the block with the error that ends it, as the host leaves a with
+    // block on an error: the error is the one being handled (sys.exc_info()
+    // inside __exit__ shows it, and an error raised there takes it as
+    // context). True when the manager suppressed it.
+    bool close(const nb::python_error& error);
+
+    // Reports the Python objects it holds, for the cycle collector.
+    int traverse(visitproc visit, void* arg) const;
+
+private:
+    nb::object take_exit();
+
+    nb::object exit_;  // bound __exit__, unset once the block was left
+    nb::object value_;
+};
 
 // with cm as value: body(value)
 // When the manager suppresses the body's error, the result is a
@@ -39,30 +59,20 @@ template <class Body>
 auto with_context(nb::handle cm, Body&& body) -> std::invoke_result_t<Body, nb::object> {
     using Result = std::invoke_result_t<Body, nb::object>;
     using Stored = std::conditional_t<std::is_void_v<Result>, bool, Result>;
-    nb::object exit = detail::special_method(cm, "__exit__");
-    nb::object enter = detail::special_method(cm, "__enter__");
-    nb::object value = steal_or_throw(PyObject_CallNoArgs(enter.ptr()));
+    ContextScope scope(cm);
     Stored result{};
     try {
         if constexpr (std::is_void_v<Result>) {
-            body(std::move(value));
+            body(nb::borrow(scope.value()));
         } else {
-            result = body(std::move(value));
+            result = body(nb::borrow(scope.value()));
         }
     } catch (nb::python_error& error) {
-        // Left as the host leaves a with block on an error: the error is the
-        // one being handled (sys.exc_info() inside __exit__ shows it, and an
-        // error raised there takes it as context).
-        bool suppressed;
-        {
-            Handling handling(error);
-            suppressed = truthy(exit(error.type(), error.value(), traceback_of(error)));
-        }
-        if (!suppressed) throw;
+        if (!scope.close(error)) throw;
         if constexpr (!std::is_void_v<Result>) return Result{};
         else return;
     }
-    exit(nb::none(), nb::none(), nb::none());
+    scope.close();
     if constexpr (!std::is_void_v<Result>) return result;
 }
 

@@ -1,7 +1,9 @@
 #include "runtime/coroutine.hpp"
 
 #include "runtime/errors.hpp"
+#include "runtime/host.hpp"
 
+#include <cstddef>
 #include <string>
 
 namespace zunt::rt {
@@ -13,8 +15,10 @@ enum class State { created, suspended, finished };
 struct CoroutineObject {
     PyObject ob_base;
     AsyncBody* body;
-    PyObject* awaiting;  // iterator of the awaited object, while suspended on it
+    PyObject* awaiting;  // iterator of the awaited object, from its first step until it ends
     PyObject* qualname;
+    PyObject* wrapped;   // the function whose coroutine it stands for, or null
+    PyObject* stand_in;  // the frame it shows while it has none to borrow, once asked for
     State state;
     bool running;
 };
@@ -26,12 +30,129 @@ PyTypeObject* host_coroutine_type = nullptr;
 
 CoroutineObject* as_coroutine(PyObject* obj) { return reinterpret_cast<CoroutineObject*>(obj); }
 
+// A new instance of one of the types below, its fields zeroed.
+nb::object new_instance(PyTypeObject* type) {
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    return steal_or_throw(alloc(type, 0));
+}
+
+// The end of a dealloc of one of the types below, once its fields are cleared.
+void free_instance(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
+    free_fn(self);
+    Py_DECREF(tp);
+}
+
+// What a coroutine standing for a function shows as its frame while it has
+// none of the host's to show: a frame of the function's code that has not
+// started, as far as the host's stack walks and inspect read one (f_code,
+// f_lineno at the code's first line, f_globals, empty f_locals, no f_back).
+struct StandInFrame {
+    PyObject ob_base;
+    PyObject* code;
+    PyObject* globals;
+    PyObject* lineno;
+    PyObject* locals;
+};
+
+PyTypeObject* stand_in_frame_type = nullptr;
+
+StandInFrame* as_stand_in(PyObject* obj) { return reinterpret_cast<StandInFrame*>(obj); }
+
+PyObject* stand_in_frame_back(PyObject*, void*) { Py_RETURN_NONE; }
+
+PyObject* stand_in_frame_repr(PyObject* self) {
+    StandInFrame* f = as_stand_in(self);
+    PyObject* filename = PyObject_GetAttrString(f->code, "co_filename");
+    PyObject* name = filename ? PyObject_GetAttrString(f->code, "co_name") : nullptr;
+    PyObject* text = name ? PyUnicode_FromFormat("<frame of a coroutine not started, file %R, line %S, code %S>",
+                                                 filename, f->lineno, name)
+                          : nullptr;
+    Py_XDECREF(filename);
+    Py_XDECREF(name);
+    return text;
+}
+
+int stand_in_frame_traverse(PyObject* self, visitproc visit, void* arg) {
+    StandInFrame* f = as_stand_in(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(f->code);
+    Py_VISIT(f->globals);
+    Py_VISIT(f->lineno);
+    Py_VISIT(f->locals);
+    return 0;
+}
+
+int stand_in_frame_clear(PyObject* self) {
+    StandInFrame* f = as_stand_in(self);
+    Py_CLEAR(f->code);
+    Py_CLEAR(f->globals);
+    Py_CLEAR(f->lineno);
+    Py_CLEAR(f->locals);
+    return 0;
+}
+
+void stand_in_frame_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    stand_in_frame_clear(self);
+    free_instance(self);
+}
+
+PyMemberDef stand_in_frame_members[] = {
+    {"f_code", Py_T_OBJECT_EX, offsetof(StandInFrame, code), Py_READONLY, nullptr},
+    {"f_globals", Py_T_OBJECT_EX, offsetof(StandInFrame, globals), Py_READONLY, nullptr},
+    {"f_lineno", Py_T_OBJECT_EX, offsetof(StandInFrame, lineno), Py_READONLY, nullptr},
+    {"f_locals", Py_T_OBJECT_EX, offsetof(StandInFrame, locals), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef stand_in_frame_getset[] = {
+    {"f_back", stand_in_frame_back, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot stand_in_frame_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(stand_in_frame_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(stand_in_frame_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(stand_in_frame_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(stand_in_frame_repr)},
+    {Py_tp_members, stand_in_frame_members},
+    {Py_tp_getset, stand_in_frame_getset},
+    {0, nullptr},
+};
+
+PyType_Spec stand_in_frame_spec = {
+    "zunt_core.coroutine_frame",
+    sizeof(StandInFrame),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
+    stand_in_frame_slots,
+};
+
+nb::object make_stand_in_frame(nb::handle code, nb::handle globals) {
+    nb::object lineno = get_attr(code, nb::str("co_firstlineno"));
+    nb::object locals = nb::dict();
+    nb::object obj = new_instance(stand_in_frame_type);
+    StandInFrame* f = as_stand_in(obj.ptr());
+    f->code = Py_NewRef(code.ptr());
+    f->globals = Py_NewRef(globals.ptr());
+    f->lineno = lineno.release().ptr();
+    f->locals = locals.release().ptr();
+    return obj;
+}
+
 // Marks the coroutine finished. The body stays until the stretch of work
 // that finished it ends (Stretch below), so that it can still leave().
 void finish(CoroutineObject* c) {
     c->state = State::finished;
     Py_CLEAR(c->awaiting);
+    Py_CLEAR(c->stand_in);
 }
+
+// Suspended at an await and not running: what the host's cr_suspended
+// answers, and when it refuses a second awaiter.
+bool waits(const CoroutineObject* c) { return c->state == State::suspended && c->awaiting != nullptr && !c->running; }
 
 // Runs a hook of the body; an error it lets out is reported as unraisable,
 // and an error pending before it stays pending.
@@ -107,12 +228,29 @@ PyObject* generator_based_coroutine(PyObject* obj) {
     return (value & iterable_coroutine_flag) ? Py_NewRef(obj) : nullptr;
 }
 
+// A host coroutine, awaited directly: refused, as the host's `await` refuses
+// it, while it waits for another awaiter. New reference, or null with the
+// error set.
+PyObject* host_coroutine_iterator(PyObject* coroutine) {
+    PyObject* awaited = PyObject_GetAttrString(coroutine, "cr_await");
+    if (awaited == nullptr) return nullptr;
+    const bool waits_already = awaited != Py_None;
+    Py_DECREF(awaited);
+    if (waits_already) {
+        PyErr_SetString(PyExc_RuntimeError, "coroutine is being awaited already");
+        return nullptr;
+    }
+    return Py_NewRef(coroutine);
+}
+
 // iter = awaitable's iterator, as the host's `await` gets it: a host
 // coroutine is iterated directly (without the wrapper its __await__ makes),
 // anything else through __await__, a generator marked by types.coroutine as
 // it is. New reference, or null with the error set.
 PyObject* awaitable_iterator(PyObject* awaitable) {
-    if (host_coroutine_type != nullptr && Py_TYPE(awaitable) == host_coroutine_type) return Py_NewRef(awaitable);
+    if (host_coroutine_type != nullptr && Py_TYPE(awaitable) == host_coroutine_type) {
+        return host_coroutine_iterator(awaitable);
+    }
     PyObject* it = PyObject_CallMethod(awaitable, "__await__", nullptr);
     if (it != nullptr) return it;
     if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
@@ -161,16 +299,21 @@ PySendResult advance(CoroutineObject* c, Step step, PyObject** out) {
             return PYGEN_RETURN;
         }
         PyObject* it = awaitable_iterator(step.value.ptr());
-        nb::object iter;
-        if (it != nullptr) iter = nb::steal(it);
         PyObject* yielded = nullptr;
-        PySendResult r = it ? PyIter_Send(iter.ptr(), Py_None, &yielded) : PYGEN_ERROR;
+        PySendResult r = PYGEN_ERROR;
+        if (it != nullptr) {
+            // What it awaits from the first step of that object on, for
+            // introspection from inside.
+            nb::object iter = nb::steal(it);
+            c->awaiting = Py_NewRef(it);
+            r = PyIter_Send(it, Py_None, &yielded);
+        }
         if (r == PYGEN_NEXT) {
-            c->awaiting = iter.release().ptr();
             c->state = State::suspended;
             *out = yielded;
             return PYGEN_NEXT;
         }
+        Py_CLEAR(c->awaiting);
         if (!resume_body(c, r, yielded, step)) return PYGEN_ERROR;
     }
 }
@@ -390,7 +533,15 @@ void coroutine_finalize(PyObject* self) {
     });
 }
 
-PyObject* coroutine_await(PyObject* self) { return Py_NewRef(self); }
+// Like the host's `await`: a coroutine that waits, driven by an awaiter
+// already, refuses a second one.
+PyObject* coroutine_await(PyObject* self) {
+    if (waits(as_coroutine(self))) {
+        PyErr_SetString(PyExc_RuntimeError, "coroutine is being awaited already");
+        return nullptr;
+    }
+    return Py_NewRef(self);
+}
 
 PyObject* coroutine_repr(PyObject* self) {
     return PyUnicode_FromFormat("<coroutine object %U at %p>", as_coroutine(self)->qualname, self);
@@ -400,6 +551,8 @@ int coroutine_traverse(PyObject* self, visitproc visit, void* arg) {
     CoroutineObject* c = as_coroutine(self);
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(c->awaiting);
+    Py_VISIT(c->wrapped);
+    Py_VISIT(c->stand_in);
     if (c->body != nullptr) {
         if (int r = c->body->traverse(visit, arg)) return r;
     }
@@ -409,6 +562,8 @@ int coroutine_traverse(PyObject* self, visitproc visit, void* arg) {
 int coroutine_clear(PyObject* self) {
     CoroutineObject* c = as_coroutine(self);
     Py_CLEAR(c->awaiting);
+    Py_CLEAR(c->wrapped);
+    Py_CLEAR(c->stand_in);
     delete c->body;
     c->body = nullptr;
     return 0;
@@ -429,10 +584,7 @@ void coroutine_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
     coroutine_clear(self);
     Py_CLEAR(as_coroutine(self)->qualname);
-    PyTypeObject* tp = Py_TYPE(self);
-    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
-    free_fn(self);
-    Py_DECREF(tp);
+    free_instance(self);
 }
 
 PyObject* coroutine_get_qualname(PyObject* self, void*) { return Py_NewRef(as_coroutine(self)->qualname); }
@@ -445,6 +597,84 @@ PyObject* coroutine_get_name(PyObject* self, void*) {
     return PyUnicode_Substring(q, dot + 1, n);
 }
 
+// A getter's answer: what `work` made, or null with the error set.
+template <class Work>
+PyObject* answer(Work&& work) noexcept {
+    try {
+        return work().release().ptr();
+    } catch (...) {
+        translate_exception();
+        return nullptr;
+    }
+}
+
+// The attribute of the awaited object that introspection of a wrapper shows,
+// when that object is a coroutine (`coroutine_name`) or a generator
+// (`generator_name`); unset when it is neither.
+nb::object seen_through(nb::handle awaited, const char* coroutine_name, const char* generator_name) {
+    nb::object value = attr_or_missing(awaited, coroutine_name);
+    return value.is_valid() ? value : attr_or_missing(awaited, generator_name);
+}
+
+// cr_code: the code object of the wrapped function, or None.
+nb::object code_of(const CoroutineObject* c) {
+    if (c->wrapped == nullptr) return nb::none();
+    nb::object code = attr_or_missing(c->wrapped, "__code__");
+    return code.is_valid() ? code : nb::none();
+}
+
+// The coroutine's stand-in frame, made when first asked for and kept until it
+// finishes; None when the wrapped function has no code object.
+nb::object stand_in_frame(CoroutineObject* c) {
+    if (c->stand_in != nullptr) return nb::borrow(c->stand_in);
+    nb::object code = code_of(c);
+    if (code.is_none()) return code;
+    nb::object globals = attr_or_missing(c->wrapped, "__globals__");
+    nb::object frame = make_stand_in_frame(code, globals.is_valid() ? globals : nb::dict());
+    // The look-ups above run code, which may have asked for it meanwhile.
+    if (c->stand_in != nullptr) return nb::borrow(c->stand_in);
+    if (c->state != State::finished) c->stand_in = Py_NewRef(frame.ptr());
+    return frame;
+}
+
+PyObject* coroutine_get_running(PyObject* self, void*) { return PyBool_FromLong(as_coroutine(self)->running); }
+
+PyObject* coroutine_get_suspended(PyObject* self, void*) { return PyBool_FromLong(waits(as_coroutine(self))); }
+
+PyObject* coroutine_get_code(PyObject* self, void*) {
+    return answer([&]() -> nb::object { return code_of(as_coroutine(self)); });
+}
+
+// cr_frame: None once finished; a wrapper's is the frame of the coroutine it
+// awaits, or the stand-in.
+PyObject* coroutine_get_frame(PyObject* self, void*) {
+    CoroutineObject* c = as_coroutine(self);
+    return answer([&]() -> nb::object {
+        if (c->state == State::finished || c->wrapped == nullptr) return nb::none();
+        if (c->awaiting != nullptr) {
+            nb::object awaited = nb::borrow(c->awaiting);
+            nb::object frame = seen_through(awaited, "cr_frame", "gi_frame");
+            if (frame.is_valid() && !frame.is_none()) return frame;
+        }
+        return stand_in_frame(c);
+    });
+}
+
+// cr_await: what it awaits while it waits, else None; a wrapper's is what
+// the coroutine it awaits awaits.
+PyObject* coroutine_get_await(PyObject* self, void*) {
+    CoroutineObject* c = as_coroutine(self);
+    return answer([&]() -> nb::object {
+        if (c->awaiting == nullptr) return nb::none();
+        nb::object awaited = nb::borrow(c->awaiting);
+        if (c->wrapped != nullptr) {
+            nb::object inner = seen_through(awaited, "cr_await", "gi_yieldfrom");
+            if (inner.is_valid()) return inner;
+        }
+        return waits(c) ? awaited : nb::none();
+    });
+}
+
 PyMethodDef coroutine_methods[] = {
     {"send", reinterpret_cast<PyCFunction>(coroutine_send), METH_O, nullptr},
     {"throw", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(coroutine_throw)), METH_FASTCALL, nullptr},
@@ -455,6 +685,11 @@ PyMethodDef coroutine_methods[] = {
 PyGetSetDef coroutine_getset[] = {
     {"__qualname__", coroutine_get_qualname, nullptr, nullptr, nullptr},
     {"__name__", coroutine_get_name, nullptr, nullptr, nullptr},
+    {"cr_running", coroutine_get_running, nullptr, nullptr, nullptr},
+    {"cr_suspended", coroutine_get_suspended, nullptr, nullptr, nullptr},
+    {"cr_frame", coroutine_get_frame, nullptr, nullptr, nullptr},
+    {"cr_await", coroutine_get_await, nullptr, nullptr, nullptr},
+    {"cr_code", coroutine_get_code, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -494,8 +729,14 @@ int AsyncBody::traverse(visitproc, void*) { return 0; }
 
 void init_coroutine_type() {
     if (coroutine_type != nullptr) return;
+    PyObject* frame_tp = PyType_FromSpec(&stand_in_frame_spec);
+    if (frame_tp == nullptr) throw_current();
     PyObject* tp = PyType_FromSpec(&coroutine_spec);
-    if (tp == nullptr) throw_current();
+    if (tp == nullptr) {
+        Py_DECREF(frame_tp);
+        throw_current();
+    }
+    stand_in_frame_type = reinterpret_cast<PyTypeObject*>(frame_tp);
     coroutine_type = reinterpret_cast<PyTypeObject*>(tp);
     nb::module_::import_("collections.abc").attr("Coroutine").attr("register")(nb::handle(tp));
     nb::object host_type = nb::module_::import_("types").attr("CoroutineType");
@@ -508,12 +749,17 @@ nb::object make_coroutine(std::unique_ptr<AsyncBody> body, const char* qualname)
 }
 
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname) {
+    return make_coroutine(std::move(body), qualname, nb::handle());
+}
+
+nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname, nb::handle wrapped) {
     init_coroutine_type();
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(coroutine_type, Py_tp_alloc));
-    nb::object obj = steal_or_throw(alloc(coroutine_type, 0));
+    nb::object obj = new_instance(coroutine_type);
     CoroutineObject* c = as_coroutine(obj.ptr());
     c->qualname = Py_NewRef(qualname.ptr());
     c->body = body.release();
+    c->wrapped = wrapped.is_valid() ? Py_NewRef(wrapped.ptr()) : nullptr;
+    c->stand_in = nullptr;
     c->awaiting = nullptr;
     c->state = State::created;
     c->running = false;

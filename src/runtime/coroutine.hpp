@@ -4,7 +4,9 @@
 // thrown in (cancellation) passes down to them, and their result resumes the
 // state machine. Like the host's coroutines, one that is closed or dropped
 // while it waits closes the awaited object and lets the body end what it
-// holds open.
+// holds open. It answers the host's questions about a coroutine (cr_running,
+// cr_suspended, cr_frame, cr_await, cr_code), and refuses a second awaiter
+// while it waits, as the host's coroutines do.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -47,9 +49,23 @@ public:
     virtual int traverse(visitproc visit, void* arg);
 };
 
+// Made for no function of the host's, the coroutine has no frame or code
+// object to show: cr_frame and cr_code are None, cr_await is what it waits on.
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, const char* qualname);
 // The same, with the qualified name as a str (made once by the caller).
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname);
+
+// A coroutine that stands for the coroutine of the function `wrapped`: its
+// body calls `wrapped` once and awaits what it returns (a wrapper that adds
+// work around the call). Introspection sees through it to that coroutine, so
+// that the host's stack walks (asyncio's Task.get_stack, inspect) find the
+// frames they would find without the wrapper: cr_code is the code object of
+// `wrapped`, cr_frame and cr_await are those of the awaited coroutine (or
+// generator) while there is one. Before the call, and while the body does its
+// own work around it, cr_frame is a stand-in for a frame of that code that
+// has not started (f_code, f_lineno at its first line, f_globals, empty
+// f_locals, no f_back).
+nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname, nb::handle wrapped);
 
 // Creates the coroutine type once per process and registers it with
 // collections.abc.Coroutine.

@@ -85,6 +85,31 @@ nb::object await_it(Call& c) {
     return make_coroutine(std::make_unique<AwaitIt>(nb::borrow(c[0]), nb::cast<bool>(c[1])), "await_it");
 }
 
+// Calls fn(*args) when first sent to, awaits what that returns and returns
+// its result: a coroutine that stands for the one of fn.
+class WrapCall : public AsyncBody {
+public:
+    WrapCall(nb::object fn, nb::object args) : fn_(std::move(fn)), args_(std::move(args)) {}
+    Step resume(nb::handle value) override {
+        if (started_) return Step::finish(nb::borrow(value));
+        started_ = true;
+        return Step::await(steal_or_throw(PyObject_CallObject(fn_.ptr(), args_.ptr())));
+    }
+    int traverse(visitproc visit, void* arg) override {
+        Py_VISIT(fn_.ptr());
+        Py_VISIT(args_.ptr());
+        return 0;
+    }
+
+private:
+    nb::object fn_, args_;
+    bool started_ = false;
+};
+
+nb::object wrap_call(Call& c) {
+    return make_coroutine(std::make_unique<WrapCall>(nb::borrow(c[0]), nb::borrow(c[1])), nb::str("wrap_call"), c[0]);
+}
+
 // Awaits `awaitable` and returns ("done", result), logging its hooks in `log`.
 // While it runs (between enter and leave) the context variable `var` holds
 // `value`; while it waits, the variable is as its caller left it.
@@ -258,6 +283,8 @@ NB_MODULE(_zunt_runtime_test, m) {
                                .params = {arg("awaitable"), arg_default("catch", {}, nb::bool_(false))},
                                .impl = await_it});
     mark_coroutine_function(ai);
+    nb::object wc = scope.def({.name = "wrap_call", .params = {arg("fn"), var_args()}, .impl = wrap_call});
+    mark_coroutine_function(wc);
     scope.def({.name = "convert_key_error", .params = {arg("fn")}, .impl = convert_key_error});
     nb::object hk = scope.def({.name = "hooked", .params = {arg("awaitable"), arg("log"), arg("var"), arg("value")},
                                .impl = hooked});

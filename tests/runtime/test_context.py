@@ -11,11 +11,13 @@ import _zunt_runtime_test as rt
 class Recorder:
     """A context manager that records what it sees and can suppress or fail."""
 
-    def __init__(self, suppress=False, fail_on_exit=False):
-        self.suppress, self.fail_on_exit, self.events = suppress, fail_on_exit, []
+    def __init__(self, suppress=False, fail_on_exit=False, fail_on_enter=False):
+        self.suppress, self.fail_on_exit, self.fail_on_enter, self.events = suppress, fail_on_exit, fail_on_enter, []
 
     def __enter__(self):
         self.events.append("enter")
+        if self.fail_on_enter:
+            raise LookupError("while entering")
         return "value"
 
     def __exit__(self, kind, error, tb):
@@ -43,10 +45,50 @@ def fails(value):
     raise KeyError(value)
 
 
-@pytest.mark.parametrize("cm_args", [{}, {"suppress": True}, {"fail_on_exit": True}])
+@pytest.mark.parametrize(
+    "cm_args", [{}, {"suppress": True}, {"suppress": "yes"}, {"fail_on_exit": True}, {"fail_on_enter": True}]
+)
 @pytest.mark.parametrize("body", [str.upper, fails], ids=["returns", "raises"])
 def test_matches_the_host(cm_args, body):
     assert outcome(rt.with_context, cm_args, body) == outcome(python_with, cm_args, body)
+
+
+class CallableEnter:
+    """A callable that is no descriptor: a class holding it calls it as it is."""
+
+    def __call__(self):
+        return "entered"
+
+
+class ClassLevel:
+    """Special methods in forms other than functions, found on the class."""
+
+    __enter__ = CallableEnter()
+
+    @classmethod
+    def __exit__(cls, kind, error, tb):
+        return cls is ClassLevel and kind is KeyError  # bound to the class: suppresses a KeyError
+
+
+class InstanceLevel:
+    """Special methods on the instance only: no context manager for the host."""
+
+    def __init__(self):
+        self.__enter__ = lambda: "value"
+        self.__exit__ = lambda *exc_info: True
+
+
+def result_of(run, cm, body):
+    try:
+        return ("ok", run(cm, body))
+    except Exception as e:
+        return (type(e), str(e))
+
+
+@pytest.mark.parametrize("make", [ClassLevel, InstanceLevel])
+@pytest.mark.parametrize("body", [str.upper, fails], ids=["returns", "raises"])
+def test_special_methods_are_found_and_bound_as_the_host_does(make, body):
+    assert result_of(rt.with_context, make(), body) == result_of(python_with, make(), body)
 
 
 def test_without_the_protocol():

@@ -274,3 +274,109 @@ def test_host_coroutines_are_awaited_directly():
     assert asyncio.run(rt.await_it(coro)) == ("done", 5)
     with pytest.raises(RuntimeError, match="cannot reuse already awaited coroutine"):
         asyncio.run(rt.await_it(coro))
+
+
+# One awaiter, and what the host's introspection sees
+
+
+async def host_awaits_manual():
+    return await manual()
+
+
+@pytest.mark.parametrize("make", [lambda: rt.await_it(manual()), host_awaits_manual], ids=["toolkit", "host"])
+@pytest.mark.parametrize("second", ["await", "toolkit await"])
+def test_a_waiting_coroutine_refuses_a_second_awaiter(make, second):
+    coro = make()
+    assert coro.send(None) == "first"
+
+    async def awaits():
+        return await coro
+
+    awaiter = awaits() if second == "await" else rt.await_it(coro)
+    with pytest.raises(RuntimeError, match="^coroutine is being awaited already$"):
+        awaiter.send(None)
+    assert coro.send("a") == "second"  # its own awaiter still drives it
+    with pytest.raises(StopIteration):
+        coro.send("b")
+    assert manual.log == ["a", "b", "closed"]
+
+
+async def sleeps_once():
+    await asyncio.sleep(0)
+    return "slept"
+
+
+@types.coroutine
+def yields_once():
+    yield "step"
+    return "yielded"
+
+
+class PlainAwaitable:
+    """Awaitable through an iterator that is no coroutine and has no frame."""
+
+    def __await__(self):
+        return iter(["step"])
+
+
+def plain_awaitable():
+    return PlainAwaitable()
+
+
+def described(obj):
+    """A coroutine's qualified name, another object's type name."""
+    return None if obj is None else getattr(obj, "__qualname__", type(obj).__name__)
+
+
+# A wrapper suspended on what it awaits: (make it, the code of the frame it
+# shows, that frame's line after the code's first, what cr_await is, cr_code).
+SUSPENDED_WRAPPERS = [
+    ("host coroutine", lambda: rt.wrap_call(sleeps_once), sleeps_once, 1, "sleep", sleeps_once),
+    ("generator", lambda: rt.wrap_call(yields_once), yields_once, 2, None, yields_once),
+    ("no frame to show", lambda: rt.wrap_call(plain_awaitable), plain_awaitable, 0, "list_iterator", plain_awaitable),
+    ("wrapper of a wrapper", lambda: rt.wrap_call(rt.wrap_call, sleeps_once), sleeps_once, 1, "sleep", None),
+]
+
+
+@pytest.mark.parametrize(
+    "make, frame_of, line, awaited, code_of",
+    [case[1:] for case in SUSPENDED_WRAPPERS],
+    ids=[case[0] for case in SUSPENDED_WRAPPERS],
+)
+def test_a_wrapper_shows_what_it_awaits(make, frame_of, line, awaited, code_of):
+    coro = make()
+    coro.send(None)
+    assert (coro.cr_running, coro.cr_suspended, inspect.getcoroutinestate(coro)) == (False, True, "CORO_SUSPENDED")
+    frame = coro.cr_frame
+    assert frame.f_code is frame_of.__code__ and frame.f_back is None
+    assert frame.f_lineno == frame_of.__code__.co_firstlineno + line
+    assert described(coro.cr_await) == awaited
+    assert coro.cr_code is (None if code_of is None else code_of.__code__)
+    coro.close()
+    closed = (coro.cr_frame, coro.cr_await, coro.cr_suspended, inspect.getcoroutinestate(coro))
+    assert closed == (None, None, False, "CORO_CLOSED")
+    assert coro.cr_code is (None if code_of is None else code_of.__code__)
+
+
+def test_a_wrapper_not_started_shows_a_frame_of_the_code_at_its_first_line():
+    coro = rt.wrap_call(sleeps_once)
+    frame = coro.cr_frame
+    assert inspect.getcoroutinestate(coro) == "CORO_CREATED" and coro.cr_frame is frame
+    code = sleeps_once.__code__
+    assert (frame.f_code, frame.f_lineno, frame.f_back, frame.f_locals) == (code, code.co_firstlineno, None, {})
+    assert frame.f_globals is globals()
+    where = f"file {code.co_filename!r}, line {code.co_firstlineno}, code sleeps_once"
+    assert repr(frame) == f"<frame of a coroutine not started, {where}>"
+    coro.close()
+    assert coro.cr_frame is None and coro.cr_code is code
+
+
+def test_a_coroutine_for_no_function_shows_only_what_it_awaits():
+    awaited = manual()
+    coro = rt.await_it(awaited)
+    assert (coro.cr_frame, coro.cr_code, coro.cr_await) == (None, None, None)
+    coro.send(None)
+    assert coro.cr_await is awaited and coro.cr_suspended
+    assert (coro.cr_frame, coro.cr_code) == (None, None)
+    coro.close()
+    assert coro.cr_await is None and not coro.cr_suspended

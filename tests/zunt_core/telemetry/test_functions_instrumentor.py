@@ -6,6 +6,7 @@ function back."""
 import asyncio
 import gc
 import inspect
+import io
 import re
 import threading
 
@@ -377,6 +378,119 @@ def test_coroutine_closed_or_dropped_while_waiting_ends_its_span(instrumentor, s
     [span] = spans()
     assert span.name == "fetch" and span.events == () and "output" not in span.attributes
     assert trace.get_current_span().is_recording() is False
+
+
+async def await_twice(function, when):
+    """Awaits one coroutine of `function` in a task, then once more `when`
+    ("while the task awaits it" or "after it finished"): what the second
+    `await` raised, and the task's result."""
+    coro = function(1)
+    first = asyncio.ensure_future(coro)
+    await asyncio.sleep(0)
+    if when == "after it finished":
+        await first
+    with pytest.raises(RuntimeError) as info:
+        await coro
+    return str(info.value), await first
+
+
+@pytest.mark.parametrize(
+    "when, message",
+    [
+        ("while the task awaits it", "coroutine is being awaited already"),
+        ("after it finished", "cannot reuse already awaited coroutine"),
+    ],
+)
+def test_a_second_awaiter_is_refused_as_without_tracing(instrumentor, spans, when, message):
+    untraced = asyncio.run(await_twice(targets.fetch, when))
+    instrumentor.instrument(methods=[targets.fetch])
+    traced = asyncio.run(await_twice(targets.fetch, when))
+    assert traced == untraced == (message, {"fetched": 1})
+    [span] = spans()  # the task's own call, undisturbed
+    assert span.attributes["output"] == "{'fetched': 1}"
+
+
+def answers(coro):
+    """What the host's introspection answers about a coroutine."""
+    frame = coro.cr_frame
+    return {
+        "state": inspect.getcoroutinestate(coro),
+        "running": coro.cr_running,
+        "suspended": coro.cr_suspended,
+        "code": coro.cr_code,
+        "awaits": None if coro.cr_await is None else coro.cr_await.__qualname__,
+        "frame": None if frame is None else (frame.f_code, frame.f_lineno, frame.f_back and frame.f_back.f_code),
+    }
+
+
+def life(function, ending):
+    """The answers about a coroutine of targets.looked_at through its life,
+    from inside too (while it runs), up to `ending`."""
+    seen = []
+    coro = function(lambda: seen.append(answers(coro)))
+    seen.append(answers(coro))
+    if ending == "closed before start":
+        coro.close()
+    else:
+        coro.send(None)
+        seen.append(answers(coro))
+        if ending == "closed while suspended":
+            coro.close()
+        else:
+            with pytest.raises(StopIteration):
+                coro.send(None)
+    seen.append(answers(coro))
+    return seen
+
+
+LIVES = {
+    "finished": ["CORO_CREATED", "CORO_RUNNING", "CORO_SUSPENDED", "CORO_RUNNING", "CORO_CLOSED"],
+    "closed while suspended": ["CORO_CREATED", "CORO_RUNNING", "CORO_SUSPENDED", "CORO_CLOSED"],
+    "closed before start": ["CORO_CREATED", "CORO_CLOSED"],
+}
+
+
+@pytest.mark.parametrize("ending", list(LIVES))
+def test_a_traced_coroutine_answers_introspection_as_the_untraced_one(instrumentor, spans, ending):
+    untraced = life(targets.looked_at, ending)
+    instrumentor.instrument(methods=[targets.looked_at])
+    traced = life(targets.looked_at, ending)
+    assert traced == untraced
+    assert [entry["state"] for entry in traced] == LIVES[ending]
+    assert len(spans()) == (0 if ending == "closed before start" else 1)
+
+
+def stack_of(task):
+    """The newest frames that Task.get_stack() shows, and the lines that
+    print_stack() prints of them."""
+    frames = [(f.f_code.co_name, f.f_lineno) for f in task.get_stack(limit=3)]
+    out = io.StringIO()
+    task.print_stack(limit=3, file=out)
+    return frames, [line for line in out.getvalue().splitlines() if line.startswith("  ")]
+
+
+async def stacks(function):
+    seen = {}
+    task = asyncio.ensure_future(function(lambda: seen.setdefault("running", stack_of(task))))
+    seen["created"] = stack_of(task)
+    await asyncio.sleep(0)
+    seen["suspended"] = stack_of(task)
+    await task
+    seen["done"] = stack_of(task)
+    return seen
+
+
+def test_task_stacks_show_the_frames_of_the_traced_coroutine(instrumentor, spans):
+    untraced = asyncio.run(stacks(targets.looked_at))
+    instrumentor.instrument(methods=[targets.looked_at])
+    traced = asyncio.run(stacks(targets.looked_at))
+    assert traced == untraced
+    first = ORIGINALS[(targets, "looked_at")].__code__.co_firstlineno
+    assert traced["created"][0] == [("looked_at", first)]
+    running = traced["running"][0]
+    assert len(running) == 3 and running[-1] == ("looked_at", first + 2)  # with its callers
+    assert traced["suspended"][0] == [("looked_at", first + 3)]
+    assert traced["done"] == ([], [])
 
 
 @pytest.mark.parametrize("function", [targets.numbers, targets.returns_awaitable], ids=["async-generator", "awaitable"])

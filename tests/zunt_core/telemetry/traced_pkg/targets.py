@@ -62,6 +62,14 @@ async def fetch(x):
     return {"fetched": x}
 
 
+async def looked_at(look):
+    """Calls look() while it runs, before and after one suspension."""
+    look()
+    await asyncio.sleep(0)
+    look()
+    return "looked at"
+
+
 async def watch(steps):
     """Notes the current span's name after each of `steps` real suspensions."""
     seen = []

@@ -8,6 +8,7 @@
 // real exception raised again. The span is started without the SDK's own
 // exception recording and status setting, so an exception is recorded once
 // and the status description is str(exception).
+#include "runtime/context.hpp"
 #include "runtime/coroutine.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
@@ -195,69 +196,27 @@ void record_error(nb::handle trace, nb::handle span, const nb::python_error& err
 }
 
 // The span of one traced call: tracer.start_as_current_span(name) entered as
-// the `with` block of the call.
-class SpanScope {
-public:
-    // Obtains the tracer, builds the span name and enters the span. An error
-    // here propagates unrecorded, and the traced function is not called.
-    SpanScope(const Names& names, nb::handle trace, nb::handle tracer_name, nb::handle wrapped, nb::handle instance) {
-        nb::object tracer = call_method(trace, names[name_get_tracer], tracer_name);
-        nb::object span_name = get_trace_name(names, instance, wrapped);
-        // start_as_current_span(span_name, record_exception=False, set_status_on_exception=False)
-        PyObject* argv[] = {nullptr, tracer.ptr(), span_name.ptr(), Py_False, Py_False};
-        manager_ = steal_or_throw(PyObject_VectorcallMethod(names[name_start_as_current_span].ptr(), argv + 1,
-                                                            2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                                            names[span_options].ptr()));
-        nb::handle type = reinterpret_cast<PyObject*>(Py_TYPE(manager_.ptr()));
-        nb::object enter = get_attr(type, names[name_enter]);
-        exit_ = get_attr(type, names[name_exit]);
-        PyObject* self[] = {nullptr, manager_.ptr()};
-        span_ = steal_or_throw(PyObject_Vectorcall(enter.ptr(), self + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-    }
-
-    nb::handle span() const { return span_; }
-    bool open() const { return exit_.is_valid(); }
-
-    // Leaves the block normally.
-    void close() {
-        nb::object exit = take_exit();
-        PyObject* argv[] = {nullptr, manager_.ptr(), Py_None, Py_None, Py_None};
-        steal_or_throw(PyObject_Vectorcall(exit.ptr(), argv + 1, 4 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-    }
-
-    // Leaves the block with the error that ends it; true when the context
-    // manager suppressed the error.
-    bool close(const nb::python_error& error) {
-        nb::object exit = take_exit();
-        Handling handling(error);
-        return truthy(exit(manager_, error.type(), error.value(), traceback_of(error)));
-    }
-
-    int traverse(visitproc visit, void* arg) const {
-        Py_VISIT(manager_.ptr());
-        Py_VISIT(exit_.ptr());
-        Py_VISIT(span_.ptr());
-        return 0;
-    }
-
-private:
-    nb::object take_exit() {
-        nb::object exit = std::move(exit_);
-        exit_ = nb::object();
-        return exit;
-    }
-
-    nb::object manager_;
-    nb::object exit_;  // unset once the block was left
-    nb::object span_;
-};
+// the `with` block of the call, its value the span. Obtains the tracer,
+// builds the span name and enters the span; an error here propagates
+// unrecorded, and the traced function is not called.
+ContextScope open_span(const Names& names, nb::handle trace, nb::handle tracer_name, nb::handle wrapped,
+                       nb::handle instance) {
+    nb::object tracer = call_method(trace, names[name_get_tracer], tracer_name);
+    nb::object span_name = get_trace_name(names, instance, wrapped);
+    // start_as_current_span(span_name, record_exception=False, set_status_on_exception=False)
+    PyObject* argv[] = {nullptr, tracer.ptr(), span_name.ptr(), Py_False, Py_False};
+    nb::object manager = steal_or_throw(PyObject_VectorcallMethod(names[name_start_as_current_span].ptr(), argv + 1,
+                                                                  2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                                                  names[span_options].ptr()));
+    return ContextScope(manager);
+}
 
 // Ends the span's block with the error that ends the call, recorded first
 // (an error raised while recording takes its place). Throws that error
 // unless the context manager suppressed it.
-void end_with_error(nb::handle trace, SpanScope& scope, nb::python_error& error) {
+void end_with_error(nb::handle trace, ContextScope& scope, nb::python_error& error) {
     try {
-        record_error(trace, scope.span(), error);
+        record_error(trace, scope.value(), error);
     } catch (nb::python_error& e) {
         if (!scope.close(e)) throw;
         return;
@@ -269,7 +228,7 @@ void end_with_error(nb::handle trace, SpanScope& scope, nb::python_error& error)
 // the block (end_with_error). False when the context manager suppressed that
 // error: the call is over and answers None.
 template <class Body>
-bool run_in_span(nb::handle trace, SpanScope& scope, Body&& body) {
+bool run_in_span(nb::handle trace, ContextScope& scope, Body&& body) {
     try {
         body();
     } catch (nb::python_error& e) {
@@ -286,12 +245,12 @@ nb::object trace_sync_method(Call& c) {
     nb::handle kwargs = c[3];
     Names names(c.closure());
     nb::object trace = c.global(names[name_trace]);
-    SpanScope scope(names, trace, c.global(names[name_module]), wrapped, c[1]);
+    ContextScope scope = open_span(names, trace, c.global(names[name_module]), wrapped, c[1]);
     nb::object result;
     bool completed = run_in_span(trace, scope, [&] {
-        store_input_on_span(names, scope.span(), args, kwargs);
+        store_input_on_span(names, scope.value(), args, kwargs);
         result = call_with(wrapped, args, kwargs);
-        store_output_on_span(names, scope.span(), result);
+        store_output_on_span(names, scope.value(), result);
     });
     if (!completed) return nb::none();
     scope.close();
@@ -315,7 +274,7 @@ public:
 
     Step resume(nb::handle value) override {
         if (!scope_) return start();
-        bool completed = run_in_span(trace_, *scope_, [&] { store_output_on_span(names(), scope_->span(), value); });
+        bool completed = run_in_span(trace_, *scope_, [&] { store_output_on_span(names(), scope_->value(), value); });
         if (!completed) return Step::finish();
         scope_->close();
         return Step::finish(nb::borrow(value));
@@ -366,10 +325,11 @@ public:
 private:
     Step start() {
         trace_ = function_global(function_, names()[name_trace]);
-        scope_.emplace(names(), trace_, function_global(function_, names()[name_module]), wrapped_, instance_);
+        nb::object tracer_name = function_global(function_, names()[name_module]);
+        scope_.emplace(open_span(names(), trace_, tracer_name, wrapped_, instance_));
         nb::object awaitable;
         bool started = run_in_span(trace_, *scope_, [&] {
-            store_input_on_span(names(), scope_->span(), args_, kwargs_);
+            store_input_on_span(names(), scope_->value(), args_, kwargs_);
             awaitable = call_with(wrapped_, args_, kwargs_);
         });
         if (!started) return Step::finish();
@@ -380,15 +340,17 @@ private:
 
     nb::object function_, names_, wrapped_, instance_, args_, kwargs_;
     nb::object trace_;
-    std::optional<SpanScope> scope_;
+    std::optional<ContextScope> scope_;
     nb::object token_;  // of the context attached for the current stretch of work
     nb::object saved_;  // the context as the call left it when it last stopped
 };
 
-// trace_async_method(wrapped, instance, args, kwargs)
+// trace_async_method(wrapped, instance, args, kwargs): a coroutine that
+// stands for the one of `wrapped`, so that it is awaited and inspected as
+// that one would be.
 nb::object trace_async_method(Call& c) {
     return make_coroutine(std::make_unique<TracedCall>(c.function(), c[0], c[1], c[2], c[3]),
-                          Names(c.closure())[coroutine_qualname]);
+                          Names(c.closure())[coroutine_qualname], c[0]);
 }
 
 // The object that replaced a function at its place is a wrapt proxy (a
