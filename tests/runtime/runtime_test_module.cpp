@@ -6,6 +6,8 @@
 #include "runtime/coroutine.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/function.hpp"
+#include "runtime/host.hpp"
+#include "runtime/names.hpp"
 #include "runtime/walk.hpp"
 
 #include <memory>
@@ -261,6 +263,21 @@ nb::object Widget_kind(Call& c) { return nb::borrow(c[0]); }
 
 nb::object Widget_describe(Call& c) { return nb::str("widget {}").format(c[0]); }
 
+enum class TestSlot { first, second, count };
+using TestTable = Table<TestSlot>;
+
+// make_table(misordered=False): a two-entry table, or one given out of order
+nb::object make_test_table(Call& c) {
+    if (truthy(c[0])) return TestTable::make({{TestSlot::second, "b"}, {TestSlot::first, "a"}});
+    return TestTable::make({{TestSlot::first, "a"}, {TestSlot::second, "b"}});
+}
+
+// read_table(obj) -> (first, second) as a two-entry table reads them
+nb::object read_test_table(Call& c) {
+    const TestTable table(c[0], "the test");
+    return nb::make_tuple(table[TestSlot::first], table[TestSlot::second]);
+}
+
 }  // namespace
 
 NB_MODULE(_zunt_runtime_test, m) {
@@ -274,6 +291,9 @@ NB_MODULE(_zunt_runtime_test, m) {
                .doc = "Returns the bound arguments."});
     scope.def({.name = "plain", .params = {arg("x"), arg_default("y", {}, none), kwonly_default("z", {}, none)},
                .impl = plain});
+    scope.def({.name = "make_table", .params = {arg_default("misordered", {}, nb::bool_(false))},
+               .impl = make_test_table});
+    scope.def({.name = "read_table", .params = {arg("table")}, .impl = read_test_table});
     scope.def({.name = "only_self", .params = {arg("self")}, .impl = only_self});
     scope.def({.name = "with_context", .params = {arg("cm"), arg("body")}, .impl = with_context_of});
     nb::object st = scope.def({.name = "sleep_then", .params = {arg("value"), arg_default("times", {}, nb::int_(1))},

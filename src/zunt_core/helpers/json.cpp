@@ -155,7 +155,14 @@ enum class JsonName { dot, dict, split, startswith, isoformat, model_dump, reduc
 using JsonNames = Table<JsonName>;
 
 nb::object make_json_names() {
-    return JsonNames::make({".", "__dict__", "split", "startswith", "isoformat", "model_dump", "__reduce__"});
+    using enum JsonName;
+    return JsonNames::make({{dot, "."},
+                            {dict, "__dict__"},
+                            {split, "split"},
+                            {startswith, "startswith"},
+                            {isoformat, "isoformat"},
+                            {model_dump, "model_dump"},
+                            {reduce, "__reduce__"}});
 }
 
 struct FilterContext {

@@ -392,14 +392,30 @@ void build_zunt_core_logger_regex_pii_logger_handler(ModuleScope& m) {
         return compile(nb::str(source.data(), source.size()));
     };
     static_assert(std::size(pii::all_patterns) == 5, "one slot per built-in pattern");
-    nb::object closure = HandlerNames::make({
-        nb::handle(pattern(pii::Pattern::ktp)), nb::handle(pattern(pii::Pattern::npwp)),
-        nb::handle(pattern(pii::Pattern::phone_unbroken)), nb::handle(pattern(pii::Pattern::phone_grouped)),
-        nb::handle(pattern(pii::Pattern::email)),
-        "process_message_using_regex", "pii_regex_process_enabled", "getMessage", "msg", "args",
-        "mask_ktp_number", "mask_npwp_number", "mask_phone_number", "mask_email_address",
-        "REGEX_KTP", "REGEX_NPWP", "REGEX_PHONE_NUMBER", "REGEX_EMAIL_ADDRESS",
+    nb::object closure;
+    {
+    using enum HandlerName;
+    closure = HandlerNames::make({
+        {pattern_ktp, nb::handle(pattern(pii::Pattern::ktp))},
+        {pattern_npwp, nb::handle(pattern(pii::Pattern::npwp))},
+        {pattern_phone_unbroken, nb::handle(pattern(pii::Pattern::phone_unbroken))},
+        {pattern_phone_grouped, nb::handle(pattern(pii::Pattern::phone_grouped))},
+        {pattern_email, nb::handle(pattern(pii::Pattern::email))},
+        {process, "process_message_using_regex"},
+        {enabled, "pii_regex_process_enabled"},
+        {get_message, "getMessage"},
+        {msg, "msg"},
+        {args, "args"},
+        {mask_ktp, "mask_ktp_number"},
+        {mask_npwp, "mask_npwp_number"},
+        {mask_phone, "mask_phone_number"},
+        {mask_email, "mask_email_address"},
+        {regex_ktp, "REGEX_KTP"},
+        {regex_npwp, "REGEX_NPWP"},
+        {regex_phone, "REGEX_PHONE_NUMBER"},
+        {regex_email, "REGEX_EMAIL_ADDRESS"},
     });
+    }
     const HandlerNames names(closure);
     auto builtin = [&](pii::Pattern p) { return builtin_pattern(names, p); };
     nb::list phone_patterns;

@@ -41,24 +41,22 @@ constexpr int prepared_arg_keys = 8;
 // The texts and objects a wrapper pair uses at every call, made once per pair
 // and held (as a table) in each wrapper's closure: interned names for the
 // look-ups, attribute keys, and the context API for the asynchronous wrapper.
-enum Name {
-    name_trace,
-    name_module,  // "__name__"
-    name_get_tracer,
-    name_start_as_current_span,
-    name_enter,
-    name_exit,
-    name_set_attribute,
-    name_qualname,
-    name_name,
-    name_class,
-    key_output,
-    key_kwargs_prefix,
+enum class Name {
+    trace,
+    module,  // "__name__"
+    get_tracer,
+    start_as_current_span,
+    set_attribute,
+    qualname,
+    name,
+    class_,
+    output,
+    kwargs_prefix,
     span_options,  // kwnames ("record_exception", "set_status_on_exception")
     context_api,   // opentelemetry.context
-    name_attach,
-    name_detach,
-    name_get_current,
+    attach,
+    detach,
+    get_current,
     arg_keys,  // ("input.args[0]", ...)
     coroutine_qualname,
     count
@@ -70,12 +68,25 @@ nb::object make_names() {
     std::vector<TableEntry> keys;
     for (int i = 0; i < prepared_arg_keys; ++i) keys.emplace_back(arg_key_text(i).c_str());
     nb::object arg_key_table = make_table(keys);
+    using enum Name;
     return Table<Name>::make({
-        "trace", "__name__", "get_tracer", "start_as_current_span", "__enter__", "__exit__", "set_attribute",
-        "__qualname__", "__name__", "__class__", "output", "input.kwargs.",
-        nb::handle(make_table({"record_exception", "set_status_on_exception"})),
-        nb::handle(nb::module_::import_("opentelemetry.context")), "attach", "detach", "get_current",
-        nb::handle(arg_key_table), async_wrapper_qualname,
+        {trace, "trace"},
+        {module, "__name__"},
+        {get_tracer, "get_tracer"},
+        {start_as_current_span, "start_as_current_span"},
+        {set_attribute, "set_attribute"},
+        {qualname, "__qualname__"},
+        {name, "__name__"},
+        {class_, "__class__"},
+        {output, "output"},
+        {kwargs_prefix, "input.kwargs."},
+        {span_options, nb::handle(make_table({"record_exception", "set_status_on_exception"}))},
+        {context_api, nb::handle(nb::module_::import_("opentelemetry.context"))},
+        {attach, "attach"},
+        {detach, "detach"},
+        {get_current, "get_current"},
+        {arg_keys, nb::handle(arg_key_table)},
+        {coroutine_qualname, async_wrapper_qualname},
     });
 }
 
@@ -86,7 +97,7 @@ public:
 
     // "input.args[" + index + "]"
     nb::object arg_key(Py_ssize_t index) const {
-        if (index < prepared_arg_keys) return nb::borrow(PyTuple_GetItem((*this)[arg_keys].ptr(), index));
+        if (index < prepared_arg_keys) return nb::borrow(PyTuple_GetItem((*this)[Name::arg_keys].ptr(), index));
         std::string key = arg_key_text(index);
         return steal_or_throw(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
     }
@@ -121,22 +132,22 @@ nb::object call_with(nb::handle fn, nb::handle args, nb::handle kwargs) {
 // instance, else the name of the instance's class (the instance itself when
 // it is a class), ".", and the function's name.
 nb::object get_trace_name(const Names& names, nb::handle instance, nb::handle wrapped) {
-    if (instance.is_none()) return get_attr(wrapped, names[name_qualname]);
+    if (instance.is_none()) return get_attr(wrapped, names[Name::qualname]);
     nb::object cls = is_instance(instance, reinterpret_cast<PyObject*>(&PyType_Type))
                          ? nb::borrow(instance)
-                         : get_attr(instance, names[name_class]);
-    nb::object class_name = get_attr(cls, names[name_name]);
-    nb::object function_name = get_attr(wrapped, names[name_name]);
+                         : get_attr(instance, names[Name::class_]);
+    nb::object class_name = get_attr(cls, names[Name::name]);
+    nb::object function_name = get_attr(wrapped, names[Name::name]);
     return steal_or_throw(PyUnicode_FromFormat("%S.%S", class_name.ptr(), function_name.ptr()));
 }
 
 // store_input_on_span(span, args, kwargs)
 void store_input_on_span(const Names& names, nb::handle span, nb::handle args, nb::handle kwargs) {
-    nb::handle set_attribute = names[name_set_attribute];
+    nb::handle set_attribute = names[Name::set_attribute];
     Py_ssize_t index = 0;
     for (nb::handle arg : args) call_method(span, set_attribute, names.arg_key(index++), text_of(arg));
     auto store_keyword = [&](nb::handle keyword, nb::handle value) {
-        nb::object key = steal_or_throw(PyUnicode_Concat(names[key_kwargs_prefix].ptr(), keyword.ptr()));
+        nb::object key = steal_or_throw(PyUnicode_Concat(names[Name::kwargs_prefix].ptr(), keyword.ptr()));
         call_method(span, set_attribute, key, text_of(value));
     };
     if (PyDict_CheckExact(kwargs.ptr())) {
@@ -151,7 +162,7 @@ void store_input_on_span(const Names& names, nb::handle span, nb::handle args, n
 
 // store_output_on_span(span, result)
 void store_output_on_span(const Names& names, nb::handle span, nb::handle result) {
-    call_method(span, names[name_set_attribute], names[key_output], text_of(result));
+    call_method(span, names[Name::set_attribute], names[Name::output], text_of(result));
 }
 
 // The exception event the SDK's record_exception writes, for an exception
@@ -201,13 +212,13 @@ void record_error(nb::handle trace, nb::handle span, const nb::python_error& err
 // unrecorded, and the traced function is not called.
 ContextScope open_span(const Names& names, nb::handle trace, nb::handle tracer_name, nb::handle wrapped,
                        nb::handle instance) {
-    nb::object tracer = call_method(trace, names[name_get_tracer], tracer_name);
+    nb::object tracer = call_method(trace, names[Name::get_tracer], tracer_name);
     nb::object span_name = get_trace_name(names, instance, wrapped);
     // start_as_current_span(span_name, record_exception=False, set_status_on_exception=False)
     PyObject* argv[] = {nullptr, tracer.ptr(), span_name.ptr(), Py_False, Py_False};
-    nb::object manager = steal_or_throw(PyObject_VectorcallMethod(names[name_start_as_current_span].ptr(), argv + 1,
+    nb::object manager = steal_or_throw(PyObject_VectorcallMethod(names[Name::start_as_current_span].ptr(), argv + 1,
                                                                   2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                                                  names[span_options].ptr()));
+                                                                  names[Name::span_options].ptr()));
     return ContextScope(manager);
 }
 
@@ -244,8 +255,8 @@ nb::object trace_sync_method(Call& c) {
     nb::handle args = c[2];
     nb::handle kwargs = c[3];
     Names names(c.closure());
-    nb::object trace = c.global(names[name_trace]);
-    ContextScope scope = open_span(names, trace, c.global(names[name_module]), wrapped, c[1]);
+    nb::object trace = c.global(names[Name::trace]);
+    ContextScope scope = open_span(names, trace, c.global(names[Name::module]), wrapped, c[1]);
     nb::object result;
     bool completed = run_in_span(trace, scope, [&] {
         store_input_on_span(names, scope.value(), args, kwargs);
@@ -286,19 +297,19 @@ public:
     }
 
     void enter() override {
-        nb::handle context = names()[context_api];
-        nb::object current = saved_.is_valid() ? std::move(saved_) : call_method(context, names()[name_get_current]);
+        nb::handle context = names()[Name::context_api];
+        nb::object current = saved_.is_valid() ? std::move(saved_) : call_method(context, names()[Name::get_current]);
         saved_ = nb::object();
-        token_ = call_method(context, names()[name_attach], current);
+        token_ = call_method(context, names()[Name::attach], current);
     }
 
     void leave() override {
-        nb::handle context = names()[context_api];
+        nb::handle context = names()[Name::context_api];
         // Once the span's block was left, the call is over: nothing to keep.
-        if (scope_ && scope_->open()) saved_ = call_method(context, names()[name_get_current]);
+        if (scope_ && scope_->open()) saved_ = call_method(context, names()[Name::get_current]);
         nb::object token = std::move(token_);
         token_ = nb::object();
-        call_method(context, names()[name_detach], token);
+        call_method(context, names()[Name::detach], token);
     }
 
     // Closed while it waits: the span ends as the `with` block would on
@@ -324,8 +335,8 @@ public:
 
 private:
     Step start() {
-        trace_ = function_global(function_, names()[name_trace]);
-        nb::object tracer_name = function_global(function_, names()[name_module]);
+        trace_ = function_global(function_, names()[Name::trace]);
+        nb::object tracer_name = function_global(function_, names()[Name::module]);
         scope_.emplace(open_span(names(), trace_, tracer_name, wrapped_, instance_));
         nb::object awaitable;
         bool started = run_in_span(trace_, *scope_, [&] {
@@ -350,7 +361,7 @@ private:
 // that one would be.
 nb::object trace_async_method(Call& c) {
     return make_coroutine(std::make_unique<TracedCall>(c.function(), c[0], c[1], c[2], c[3]),
-                          Names(c.closure())[coroutine_qualname], c[0]);
+                          Names(c.closure())[Name::coroutine_qualname], c[0]);
 }
 
 // The object that replaced a function at its place is a wrapt proxy (a
