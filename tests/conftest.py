@@ -21,7 +21,8 @@ import pytest
 from sqlalchemy.engine import make_url
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-# Helper modules of the tests themselves (fresh.py: fresh-interpreter runs).
+# Helper modules of the tests themselves (fresh.py: fresh-interpreter runs;
+# import_probe.py: what an import loads).
 sys.path.insert(0, str(ROOT / "tests"))
 RUNTIME_TESTS = ROOT / "tests" / "runtime"
 MODULE = "_zunt_runtime_test"
