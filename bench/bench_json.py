@@ -1,4 +1,5 @@
-"""Times each zunt_core.helpers.json function against bench/json_baseline.py.
+"""Times each zunt_core.helpers.json function against the plain-Python versions
+that the tests compare it with (tests/zunt_core/helpers/json_baseline.py).
 
 Run by hand: .venv/bin/python bench/bench_json.py [--records N] [--repeat N]
 Same interpreter, same data. Prints the best time of each and the ratio, with
@@ -16,7 +17,7 @@ from datetime import datetime, timedelta
 
 from pydantic import BaseModel
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "zunt_core", "helpers"))
 import json_baseline as py  # noqa: E402
 
 from zunt_core.helpers import json as native  # noqa: E402

@@ -117,7 +117,9 @@ native_tests() {
 pytest_on() {
     local version="$1"
     step "pytest on Python $version (repaired wheel)"
-    ZUNT_RUNTIME_TEST_DIR="$RUNTIME_TEST_DIR" "build/test-venvs/$version/bin/python" -m pytest tests "${PYTEST_ARGS[@]}"
+    # The full Hypothesis profile: every test's whole example count (tests/hypothesis_profiles.py).
+    ZUNT_RUNTIME_TEST_DIR="$RUNTIME_TEST_DIR" "build/test-venvs/$version/bin/python" -m pytest tests \
+        --hypothesis-profile=full "${PYTEST_ARGS[@]}"
 }
 
 stubtest() {

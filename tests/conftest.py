@@ -21,8 +21,11 @@ import pytest
 from sqlalchemy.engine import make_url
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-# Helper modules of the tests themselves (fresh.py: fresh-interpreter runs).
+# Helper modules of the tests themselves (fresh.py: fresh-interpreter runs;
+# import_probe.py: what an import loads; hypothesis_profiles.py: how many
+# examples the Hypothesis tests run).
 sys.path.insert(0, str(ROOT / "tests"))
+import hypothesis_profiles  # noqa: E402, F401  (registers and loads the profiles before any test module)
 RUNTIME_TESTS = ROOT / "tests" / "runtime"
 MODULE = "_zunt_runtime_test"
 SET_UP = "run scripts/setup.sh, then pytest again (or run scripts/test.sh)"

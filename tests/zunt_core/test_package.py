@@ -2,25 +2,14 @@ import json
 import subprocess
 import sys
 
+from import_probe import import_probe
+
 import zunt_core
 import zunt_core.services
 import zunt_core.services.config
 
-# Records the first import request of every module, in order, without taking
-# part in the import itself.
-_PROBE = r"""
-import json, sys
-
-class Recorder:
-    seen = []
-
-    @classmethod
-    def find_spec(cls, name, path=None, target=None):
-        if name.startswith("zunt_core") and name not in cls.seen:
-            cls.seen.append(name)
-        return None
-
-sys.meta_path.insert(0, Recorder)
+_PROBE = import_probe(r"""
+import json
 import zunt_core
 loaded = [m for m in sys.modules if m == "zunt_core" or m.startswith("zunt_core.")]
 before = set(globals())
@@ -31,7 +20,7 @@ print(json.dumps({
     "loaded": sorted(loaded),
     "star": sorted(star),
 }))
-"""
+""")
 
 EXPECTED_ORDER = [
     "zunt_core",

@@ -13,6 +13,7 @@ import uuid
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+from hypothesis_profiles import examples
 
 from zunt_core.authentication.client.helper.helper import ClientHelper
 from zunt_core.authentication.client.repository.models import ClientBasic
@@ -110,21 +111,21 @@ def keys(draw, prefix):
 
 
 @pytest.mark.parametrize("kind", READERS)
-@settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(max_examples=examples(full=400), deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(data=st.data())
 def test_mutated_keys_read_as_the_reference_reads_them(kind, data):
     same_outcome(kind, data.draw(keys(READERS[kind][2])))
 
 
 @pytest.mark.parametrize("kind", READERS)
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=examples(full=300), deadline=None)
 @given(text=any_text)
 def test_random_text_reads_as_the_reference_reads_it(kind, text):
     same_outcome(kind, text)
 
 
 @pytest.mark.parametrize("kind", READERS)
-@settings(max_examples=100, deadline=None)
+@settings(max_examples=examples(full=100), deadline=None)
 @given(value=st.one_of(st.none(), st.integers(), st.floats(), st.binary(max_size=40), st.booleans(),
                        st.lists(st.text(max_size=5), max_size=4), st.tuples(st.text(max_size=5)),
                        st.dictionaries(st.text(max_size=3), st.integers(), max_size=2)))

@@ -5,6 +5,7 @@ import textwrap
 
 import pytest
 import sqlalchemy
+from import_probe import import_probe
 from sqlalchemy.dialects import postgresql
 
 from zunt_core.authentication.client.repository.sqlalchemy.models import DBClient
@@ -18,22 +19,12 @@ ENTITIES = ["client", "plugin", "user", "token"]
 # Importing any module of the component loads the package first, and the
 # package loads the whole component: the order in which the mapping modules
 # are first requested shows which loads which.
-RECORD_IMPORTS = textwrap.dedent("""
-    import json, sys
-    import zunt_core
-
-    class Recorder:
-        seen = []
-
-        @classmethod
-        def find_spec(cls, name, path=None, target=None):
-            if name.startswith("zunt_core") and name not in cls.seen:
-                cls.seen.append(name)
-            return None
-
-    sys.meta_path.insert(0, Recorder)
+RECORD_IMPORTS = import_probe("""
     from zunt_core.authentication.database import DatabaseAdapter
     print(json.dumps({"seen": Recorder.seen, "tables": list(DatabaseAdapter.base.metadata.tables)}))
+""", before="""
+    import json
+    import zunt_core
 """)
 
 

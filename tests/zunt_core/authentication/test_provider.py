@@ -12,6 +12,7 @@ import sys
 import types
 
 import pytest
+from import_probe import import_probe
 
 import zunt_core.authentication as package
 from zunt_core.authentication import service
@@ -46,19 +47,8 @@ def run(code, **env):
     return json.loads(done.stdout)
 
 
-_IMPORT_PROBE = r"""
-import json, sys
-
-class Recorder:
-    seen = []
-
-    @classmethod
-    def find_spec(cls, name, path=None, target=None):
-        if name.startswith("zunt_core") and name not in cls.seen:
-            cls.seen.append(name)
-        return None
-
-sys.meta_path.insert(0, Recorder)
+_IMPORT_PROBE = import_probe(r"""
+import json
 import zunt_core.authentication
 from zunt_core.authentication import service
 from zunt_core.authentication.service import create_client_service as taken_early
@@ -73,7 +63,7 @@ print(json.dumps({
     "values": {k: repr(v) for k, v in vars(service).items() if not k.startswith("__") and k not in ("Any", "Mapping", "set_services")},
     "taken_early": repr(taken_early),
 }))
-"""
+""")
 
 
 def stub_modules(package_dir):

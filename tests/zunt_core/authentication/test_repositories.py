@@ -1,35 +1,20 @@
-"""The four SQL repositories together on one data store: distinct interfaces,
-bound SQL, and many threads at once."""
+"""The four SQL repositories together on one data store: bound SQL, and many
+threads at once (their interfaces side by side: test_repository_interfaces.py)."""
 
 import threading
 import uuid
 
 from sqlalchemy import event, exc, text
 
-from zunt_core.authentication.client.repository.base_repository import BaseRepository as ClientBase
 from zunt_core.authentication.client.repository.models import ClientBasic
 from zunt_core.authentication.client.repository.sqlalchemy.repository import SqlAlchemyClientRepository
 from zunt_core.authentication.database import SQLAlchemySQLDataStore, initialize_authentication_db
-from zunt_core.authentication.plugin.repository.base_repository import BaseRepository as IntegrationBase
 from zunt_core.authentication.plugin.repository.models import ThirdPartyIntegrationAuth
 from zunt_core.authentication.plugin.repository.sqlalchemy.repository import SqlAlchemyThirdPartyIntegrationRepository
-from zunt_core.authentication.token.repository.base_repository import BaseRepository as TokenBase
 from zunt_core.authentication.token.repository.models import Token
 from zunt_core.authentication.token.repository.sqlalchemy.repository import SqlAlchemyTokenRepository
-from zunt_core.authentication.user.repository.base_repository import BaseRepository as UserBase
 from zunt_core.authentication.user.repository.models import UserModel
 from zunt_core.authentication.user.repository.sqlalchemy.repository import SqlAlchemyUserRepository
-
-PAIRS = [(ClientBase, SqlAlchemyClientRepository), (UserBase, SqlAlchemyUserRepository),
-         (TokenBase, SqlAlchemyTokenRepository), (IntegrationBase, SqlAlchemyThirdPartyIntegrationRepository)]
-
-
-def test_four_distinct_interfaces_of_one_name():
-    bases = [base for base, _ in PAIRS]
-    assert len(set(bases)) == 4 and {b.__name__ for b in bases} == {"BaseRepository"}
-    assert len({b.__module__ for b in bases}) == 4
-    for base, implementation in PAIRS:
-        assert [b for b in bases if issubclass(implementation, b)] == [base]
 
 
 class Repositories:

@@ -1,23 +1,12 @@
-"""The straightforward pure-Python JSON helpers (bench/json_baseline.py), the
+"""The straightforward pure-Python JSON helpers (json_baseline.py), the
 reference of the host's own behaviour for the tests, and small tools to run
 a helper and the reference on twin inputs."""
 
-import importlib.util
 from datetime import date, time, timedelta
-from pathlib import Path
+
+import json_baseline as reference
 
 from zunt_core.helpers import json as native
-
-
-def _load():
-    path = Path(__file__).resolve().parents[3] / "bench" / "json_baseline.py"
-    spec = importlib.util.spec_from_file_location("json_reference", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-reference = _load()
 
 
 def outcome(fn, *args):

@@ -7,6 +7,7 @@ from datetime import date, datetime, timedelta, timezone, tzinfo
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from hypothesis_profiles import examples
 from pydantic import BaseModel
 
 from zunt_core.helpers import json as J
@@ -238,7 +239,7 @@ class Zone(tzinfo):
 naive_datetimes = st.datetimes(min_value=datetime.min, max_value=datetime.max, allow_imaginary=True)
 
 
-@settings(max_examples=2000)
+@settings(max_examples=examples(full=2000))
 @given(naive_datetimes, st.integers(0, 1))
 def test_to_dict_datetime_text_matches_isoformat(when, fold):
     when = when.replace(fold=fold)
@@ -384,7 +385,7 @@ def test_camel_to_snake_case_examples(text, expected):
 camel_alphabet = st.sampled_from("aAbBzZyY09_\n\r .éÉßİΣ\u0130\ud800😀")
 
 
-@settings(max_examples=3000)
+@settings(max_examples=examples(full=3000))
 @given(st.text(camel_alphabet) | st.text())
 def test_camel_to_snake_case_matches_host_regex(text):
     assert J.camel_to_snake_case(text) == host_camel(text)

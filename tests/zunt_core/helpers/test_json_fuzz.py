@@ -14,6 +14,7 @@ from typing import Any
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+from hypothesis_profiles import examples
 from pydantic import BaseModel, ConfigDict
 
 from zunt_core.helpers import json as native
@@ -386,12 +387,14 @@ def run(module, name, specs):
     return result, world.log, snapshot(args)
 
 
-# A longer run by hand: ZUNT_FUZZ_EXAMPLES=5000 pytest tests/zunt_core/helpers/test_json_fuzz.py
+# 300 examples a function in the full profile. A longer run by hand, in either
+# profile: ZUNT_FUZZ_EXAMPLES=5000 pytest tests/zunt_core/helpers/test_json_fuzz.py
 @pytest.mark.filterwarnings("ignore:The `copy` method is deprecated")  # a model as d1 of merge_dicts
 @pytest.mark.filterwarnings("ignore:Generating overly large repr")  # the recipes' strategies, not the recipes
 @pytest.mark.parametrize("name", sorted(ARGUMENTS))
 def test_same_as_the_reference_on_trees_that_change_while_read(name):
-    @settings(max_examples=int(os.environ.get("ZUNT_FUZZ_EXAMPLES", "300")), deadline=None,
+    by_hand = os.environ.get("ZUNT_FUZZ_EXAMPLES")
+    @settings(max_examples=int(by_hand) if by_hand else examples(full=300), deadline=None,
               suppress_health_check=[HealthCheck.too_slow])
     @given(ARGUMENTS[name])
     def check(specs):

@@ -3,25 +3,12 @@ in which order, and what it exports."""
 
 import pytest
 
+from import_probe import import_probe
 from telemetry_servers import run_script
 
-# Records the first import request of every module of the tree and which
-# modules of the tree end up loaded, without taking part in the import.
-PROBE = """
-import sys
-
-class Recorder:
-    seen = []
-
-    @classmethod
-    def find_spec(cls, name, path=None, target=None):
-        if name.startswith("zunt_core") and name not in cls.seen:
-            cls.seen.append(name)
-        return None
-
-import zunt_core
-sys.meta_path.insert(0, Recorder)
-"""
+# The recorder, installed once the package itself is loaded: it sees what the
+# telemetry tree requests beyond it.
+PROBE = import_probe("", before="import zunt_core")
 
 TELEMETRY_MODULES = [
     "zunt_core.telemetry",

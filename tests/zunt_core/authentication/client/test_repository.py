@@ -1,17 +1,12 @@
-import abc
 import datetime
-import inspect
 import logging
-import typing
 import uuid
 
 import pytest
 from sqlalchemy import exc
 
-from zunt_core.authentication.client.repository.base_repository import BaseRepository
 from zunt_core.authentication.client.repository.models import ClientBasic, ClientModel
 from zunt_core.authentication.client.repository.sqlalchemy.repository import SqlAlchemyClientRepository
-from zunt_core.authentication.database import SQLAlchemySQLDataStore
 
 
 @pytest.fixture
@@ -26,48 +21,6 @@ def new_client(**values):
 
 def problems(caplog):
     return [(r.name, r.levelno, r.getMessage(), r.exc_info) for r in caplog.records if r.levelno >= logging.WARNING]
-
-
-def test_interface():
-    assert BaseRepository.__bases__ == (abc.ABC,) and BaseRepository.__doc__ == "Base repository interface."
-    abstract = [n for n, v in vars(BaseRepository).items() if getattr(v, "__isabstractmethod__", False)]
-    assert abstract == ["create_client", "get_client_by_id"]
-    assert BaseRepository.create_client.__doc__ == "Create client."
-    assert BaseRepository.get_client_by_id.__doc__ == "Get client by id."
-    with pytest.raises(TypeError, match="abstract"):
-        BaseRepository()
-
-    class OnlyCreate(BaseRepository):
-        def create_client(self, client):
-            return None
-
-    with pytest.raises(TypeError, match="get_client_by_id"):
-        OnlyCreate()
-
-    class Both(OnlyCreate):
-        def get_client_by_id(self, client_id):
-            return None
-
-    Both()
-
-
-@pytest.mark.parametrize("cls", [BaseRepository, SqlAlchemyClientRepository])
-def test_signatures(cls):
-    assert list(inspect.signature(cls.create_client).parameters) == ["self", "client"]
-    assert list(inspect.signature(cls.get_client_by_id).parameters) == ["self", "client_id"]
-    assert typing.get_type_hints(cls.create_client) == {"client": ClientBasic, "return": ClientModel}
-    assert typing.get_type_hints(cls.get_client_by_id) == {"client_id": uuid.UUID, "return": ClientModel | None}
-
-
-def test_construction_keeps_only_the_registry_and_touches_no_database():
-    store = SQLAlchemySQLDataStore("postgresql+psycopg://nobody@127.0.0.1:9/none")
-    repo = SqlAlchemyClientRepository(store)
-    assert vars(repo) == {"db": store.db}
-    assert SqlAlchemyClientRepository.__bases__ == (BaseRepository,)
-    assert SqlAlchemyClientRepository.__doc__ == "SQLAlchemy client repository."
-    with pytest.raises(AttributeError):
-        SqlAlchemyClientRepository(object())
-    store.engine.dispose()
 
 
 def test_create_client(repo, data_store, sql, assert_scope_closed):

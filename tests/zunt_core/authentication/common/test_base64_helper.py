@@ -5,6 +5,7 @@ import uuid
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from hypothesis_profiles import examples
 
 from zunt_core.authentication.common.base64_helper import decode_base64, encode_base64
 
@@ -108,7 +109,7 @@ def test_text_subclass_goes_the_hosts_way():
 _noisy = st.text(alphabet=st.sampled_from(list("AQgw_-+/=Yz09 .\n\x00é€")) | st.characters(), max_size=40)
 
 
-@settings(max_examples=3000, deadline=None)
+@settings(max_examples=examples(full=3000), deadline=None)
 @given(st.text())
 def test_round_trip_and_encode_match_the_host(text):
     assert outcome(encode_base64, text) == outcome(reference_encode, text)
@@ -116,13 +117,13 @@ def test_round_trip_and_encode_match_the_host(text):
         assert decode_base64(encode_base64(text)) == text
 
 
-@settings(max_examples=5000, deadline=None)
+@settings(max_examples=examples(full=5000), deadline=None)
 @given(_noisy)
 def test_decode_matches_the_host(text):
     assert outcome(decode_base64, text) == outcome(reference_decode, text)
 
 
-@settings(max_examples=2000, deadline=None)
+@settings(max_examples=examples(full=2000), deadline=None)
 @given(st.binary(max_size=64))
 def test_decode_of_any_bytes_matches_the_host(raw):
     # Valid base64 of arbitrary (often invalid UTF-8) bytes, with and

@@ -1,6 +1,3 @@
-import abc
-import inspect
-import typing
 import uuid
 
 import pydantic
@@ -10,14 +7,8 @@ from sqlalchemy import exc
 # The client mapping loads all four, as the services do; the token mapping's
 # links resolve only then.
 import zunt_core.authentication.client.repository.sqlalchemy.models  # noqa: F401
-from zunt_core.authentication.token.repository.base_repository import BaseRepository
 from zunt_core.authentication.token.repository.models import Token
 from zunt_core.authentication.token.repository.sqlalchemy.repository import SqlAlchemyTokenRepository
-
-UUID = uuid.UUID
-IDS = {"client_id": UUID, "user_id": UUID, "token_id": UUID}
-OPERATIONS = [("get_token", IDS, Token | None), ("create_token", {"token": Token}, type(None)),
-              ("revoke_token", IDS, bool)]
 
 
 @pytest.fixture
@@ -43,34 +34,6 @@ def ids(token, **changes):
 def revoked_flag(sql, token_id):
     rows = sql.run("SELECT is_revoked FROM tokens WHERE id = :id", id=token_id)
     return rows[0][0] if rows else "no row"
-
-
-def test_interface():
-    assert BaseRepository.__bases__ == (abc.ABC,)
-    abstract = [n for n, v in vars(BaseRepository).items() if getattr(v, "__isabstractmethod__", False)]
-    assert abstract == [name for name, _, _ in OPERATIONS]
-    with pytest.raises(TypeError):
-        BaseRepository()
-    every = {name: (lambda self, *args, **kwargs: None) for name, _, _ in OPERATIONS}
-    for left_out, _, _ in OPERATIONS:
-        with pytest.raises(TypeError, match=left_out):
-            type("Partial", (BaseRepository,), {k: v for k, v in every.items() if k != left_out})()
-    type("Complete", (BaseRepository,), every)()
-
-
-@pytest.mark.parametrize("cls", [BaseRepository, SqlAlchemyTokenRepository])
-@pytest.mark.parametrize("name, parameters, result", OPERATIONS)
-def test_signatures(cls, name, parameters, result):
-    method = getattr(cls, name)
-    assert list(inspect.signature(method).parameters) == ["self", *parameters]
-    assert typing.get_type_hints(method) == {**parameters, "return": result}
-
-
-def test_construction(data_store):
-    repo = SqlAlchemyTokenRepository(data_store)
-    assert vars(repo) == {"db": data_store.db} and SqlAlchemyTokenRepository.__bases__ == (BaseRepository,)
-    with pytest.raises(AttributeError):
-        SqlAlchemyTokenRepository(object())
 
 
 def test_create_and_get_token(repo, sql, owner, data_store, assert_scope_closed):

@@ -1,6 +1,3 @@
-import abc
-import inspect
-import typing
 import uuid
 
 import pydantic
@@ -9,14 +6,10 @@ from sqlalchemy import exc
 
 # The client mapping loads all four, as the services do.
 import zunt_core.authentication.client.repository.sqlalchemy.models  # noqa: F401
-from zunt_core.authentication.user.repository.base_repository import BaseRepository
 from zunt_core.authentication.user.repository.models import UserModel
 from zunt_core.authentication.user.repository.sqlalchemy.repository import SqlAlchemyUserRepository
 
 UUID = uuid.UUID
-OPERATIONS = [("get_user", {"client_id": UUID, "user_id": UUID}, UserModel | None),
-              ("get_user_by_identifier", {"client_id": UUID, "identifier": str}, UserModel | None),
-              ("create_user", {"user": UserModel}, UserModel)]
 
 
 @pytest.fixture
@@ -28,34 +21,6 @@ def new_user(client_id, **values):
     identifier = f"user-{uuid.uuid4()}"
     return UserModel(**{"id": uuid.uuid4(), "identifier": identifier, "secret": "$argon2id$stored",
                         "secret_preview": "sk-user-...abcd", "is_active": True, "client_id": client_id, **values})
-
-
-def test_interface():
-    assert BaseRepository.__bases__ == (abc.ABC,)
-    abstract = [n for n, v in vars(BaseRepository).items() if getattr(v, "__isabstractmethod__", False)]
-    assert abstract == [name for name, _, _ in OPERATIONS]
-    with pytest.raises(TypeError):
-        BaseRepository()
-    every = {name: (lambda self, *args: None) for name, _, _ in OPERATIONS}
-    for left_out, _, _ in OPERATIONS:
-        with pytest.raises(TypeError, match=left_out):
-            type("Partial", (BaseRepository,), {k: v for k, v in every.items() if k != left_out})()
-    type("Complete", (BaseRepository,), every)()
-
-
-@pytest.mark.parametrize("cls", [BaseRepository, SqlAlchemyUserRepository])
-@pytest.mark.parametrize("name, parameters, result", OPERATIONS)
-def test_signatures(cls, name, parameters, result):
-    method = getattr(cls, name)
-    assert list(inspect.signature(method).parameters) == ["self", *parameters]
-    assert typing.get_type_hints(method) == {**parameters, "return": result}
-
-
-def test_construction(data_store):
-    repo = SqlAlchemyUserRepository(data_store)
-    assert vars(repo) == {"db": data_store.db} and SqlAlchemyUserRepository.__bases__ == (BaseRepository,)
-    with pytest.raises(AttributeError):
-        SqlAlchemyUserRepository(object())
 
 
 def test_create_user(repo, sql, data_store, assert_scope_closed):

@@ -1,4 +1,6 @@
-"""Straightforward pure-Python versions of the JSON tree helpers, the yardstick of bench_json.py."""
+"""Straightforward pure-Python versions of the JSON tree helpers: the reference
+that the tests compare the native ones with (json_reference.py), and the
+yardstick of bench/bench_json.py."""
 
 import re
 from datetime import datetime
