@@ -3,6 +3,7 @@
 // session, closed on every way out; rows become records inside the scope.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/logging.hpp"
 #include "zunt_core/authentication/repository_session.shared.hpp"
 #include "zunt_core/modules.hpp"
 
