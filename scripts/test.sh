@@ -26,6 +26,9 @@ TYPED_PROGRAMS=(examples tests/typecheck)
 WHEELHOUSE=build/wheelhouse
 RUNTIME_TEST_DIR="$ROOT/build/tests"
 export PYRIGHT_PYTHON_IGNORE_WARNINGS=1  # no look-up of newer pyright releases
+# Compiler warnings fail the build: of the package (scikit-build-core passes
+# this to CMake, for the dev install of set-up and for the wheel) and of the tests.
+export SKBUILD_CMAKE_DEFINE="ZUNT_WERROR=ON${SKBUILD_CMAKE_DEFINE:+;$SKBUILD_CMAKE_DEFINE}"
 
 step() { printf '\n=== %s\n' "$*"; }
 
@@ -109,7 +112,7 @@ EOF
 native_tests() {
     step "ctest"
     cmake -S . -B "$RUNTIME_TEST_DIR" -G Ninja -DZUNT_BUILD_TESTS=ON -DZUNT_BUILD_NATIVE_TESTS=ON \
-        -DZUNT_BUILD_PACKAGE=OFF -DPython_EXECUTABLE="$ROOT/.venv/bin/python" >/dev/null
+        -DZUNT_BUILD_PACKAGE=OFF -DZUNT_WERROR=ON -DPython_EXECUTABLE="$ROOT/.venv/bin/python" >/dev/null
     cmake --build "$RUNTIME_TEST_DIR"
     ctest --test-dir "$RUNTIME_TEST_DIR" --output-on-failure
 }

@@ -1,14 +1,12 @@
 // The host's everyday operations on objects, as C++ calls: truth,
 // membership, subclass and instance tests as C++ booleans, attribute and
-// item access, method calls, and the module-level logging calls. An error
-// the host raises is thrown as nb::python_error.
+// item access, method calls. An error the host raises is thrown as
+// nb::python_error.
 #pragma once
 
 #include "runtime/errors.hpp"
-#include "runtime/function.hpp"
 
 #include <cstddef>
-#include <utility>
 
 namespace zunt::rt {
 
@@ -83,13 +81,6 @@ nb::object call_method(nb::handle obj, const char* name, const Args&... args) {
 // a == b as the host evaluates it: for a mapped column, an SQL condition.
 inline nb::object rich_eq(nb::handle a, nb::handle b) {
     return steal_or_throw(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
-}
-
-// logging.<level>(*args) through the calling module's own `logging`,
-// looked up at call time.
-template <class... Args>
-void log(const Call& c, const char* level, Args&&... args) {
-    c.global("logging").attr(level)(std::forward<Args>(args)...);
 }
 
 }  // namespace zunt::rt

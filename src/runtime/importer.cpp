@@ -2,8 +2,11 @@
 
 #include "runtime/errors.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zunt::rt {
 
@@ -93,16 +96,23 @@ nb::object Finder_find_spec(Call& c) {
 
 nb::object Finder_invalidate_caches(Call&) { return nb::none(); }
 
+// The package's modules in the order of the host's file finder: sorted by
+// name (it sorts file names, and a module's suffix begins with ".", which
+// sorts before any character of a name).
 nb::object Finder_iter_modules(Call& c) {
     nb::handle self = c[0];
     std::string prefix = to_utf8(c[1]);
     std::string package = nb::cast<std::string>(self.attr("package"));
-    nb::list out;
+    std::vector<std::pair<std::string_view, bool>> found;
     for (std::size_t i = 0; i < module_table_size; ++i) {
         std::string_view name = module_table[i].name;
         if (parent_of(name) != package) continue;
-        std::string leaf(name.substr(package.size() + 1));
-        out.append(nb::make_tuple(nb::str((prefix + leaf).c_str()), module_table[i].package));
+        found.emplace_back(name.substr(package.size() + 1), module_table[i].package);
+    }
+    std::sort(found.begin(), found.end());
+    nb::list out;
+    for (const auto& [leaf, is_package] : found) {
+        out.append(nb::make_tuple(nb::str((prefix + std::string(leaf)).c_str()), is_package));
     }
     return out;
 }

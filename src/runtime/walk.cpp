@@ -6,10 +6,8 @@ namespace zunt::rt {
 
 namespace {
 
-nb::object own(PyObject* obj) { return steal_or_throw(obj); }
-
 std::string type_name(PyObject* obj) {
-    nb::object name = own(PyType_GetName(Py_TYPE(obj)));
+    nb::object name = steal_or_throw(PyType_GetName(Py_TYPE(obj)));
     return to_utf8(name);
 }
 
@@ -28,21 +26,17 @@ SeqCursor::SeqCursor(nb::handle seq) {
         kind_ = Kind::tuple;
         seq_ = nb::borrow(s);
     } else {
-        seq_ = own(PyObject_GetIter(s));
+        seq_ = steal_or_throw(PyObject_GetIter(s));
     }
 }
 
+// A tuple or an iterator: next() reads a list itself.
 bool SeqCursor::next_other(PyObject*& item) {
-    switch (kind_) {
-    case Kind::list:
-        return next(item);
-    case Kind::tuple:
+    if (kind_ == Kind::tuple) {
         if (index_ >= PyTuple_Size(seq_.ptr())) return false;
         item = PyTuple_GetItem(seq_.ptr(), index_++);
         if (item == nullptr) throw_current();
         return true;
-    case Kind::iter:
-        break;
     }
     PyObject* found = PyIter_Next(seq_.ptr());
     if (found == nullptr) {
@@ -56,7 +50,7 @@ bool SeqCursor::next_other(PyObject*& item) {
 }
 
 void SeqCursor::detach() {
-    if (kind_ == Kind::list) seq_ = own(PyList_GetSlice(seq_.ptr(), 0, PY_SSIZE_T_MAX));
+    if (kind_ == Kind::list) seq_ = steal_or_throw(PyList_GetSlice(seq_.ptr(), 0, PY_SSIZE_T_MAX));
     // A tuple cannot change.
 }
 
@@ -71,8 +65,8 @@ ItemsCursor::ItemsCursor(nb::handle mapping) {
     }
     nb::str name("items");
     PyObject* args[1] = {m};
-    nb::object items = own(PyObject_VectorcallMethod(name.ptr(), args, 1, nullptr));
-    generic_ = own(PyObject_GetIter(items.ptr()));
+    nb::object items = steal_or_throw(PyObject_VectorcallMethod(name.ptr(), args, 1, nullptr));
+    generic_ = steal_or_throw(PyObject_GetIter(items.ptr()));
 }
 
 bool ItemsCursor::next_generic(PyObject*& key, PyObject*& value) {
@@ -99,7 +93,7 @@ void ItemsCursor::raise_changed_size() {
 void ItemsCursor::raise_keys_changed() { raise(PyExc_RuntimeError, "dictionary keys changed during iteration"); }
 
 void ItemsCursor::detach() {
-    nb::object copy = own(PyDict_Copy(dict_.ptr()));
+    nb::object copy = steal_or_throw(PyDict_Copy(dict_.ptr()));
     // The copy keeps the order but not necessarily the positions: skip as
     // many items as have been read.
     Py_ssize_t read = used_ - left_;

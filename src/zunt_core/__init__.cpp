@@ -10,6 +10,16 @@
 
 namespace zunt {
 
+// The builders, one per module and package of modules.def, each defined in
+// the source file that mirrors its module's path.
+#define ZUNT_PACKAGE(id, dotted) void build_##id(ModuleScope& m);
+#define ZUNT_MODULE(id, dotted) void build_##id(ModuleScope& m);
+#define ZUNT_NAMESPACE(id, dotted)
+#include "zunt_core/modules.def"
+#undef ZUNT_PACKAGE
+#undef ZUNT_MODULE
+#undef ZUNT_NAMESPACE
+
 namespace {
 
 const rt::ModuleEntry module_table[] = {

@@ -79,6 +79,38 @@ def test_walk_packages_lists_the_tree():
     assert found == MODULES
 
 
+PACKAGES = ["zunt_core", *sorted(name for name, is_package in MODULES.items() if is_package)]
+
+
+@pytest.fixture(scope="module")
+def source_tree(tmp_path_factory):
+    """The same tree as Python source on disk, where the host's own file
+    finder answers: a folder with an __init__.py per package, a .py file per
+    module. A namespace package gets an __init__.py too: the host's finder
+    leaves out a folder without one, ours lists it so that walk_packages
+    reaches its modules."""
+    root = tmp_path_factory.mktemp("tree")
+    for name in PACKAGES:
+        folder = root.joinpath(*name.split("."))
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / "__init__.py").touch()
+    for name, is_package in MODULES.items():
+        if not is_package:
+            root.joinpath(*name.split(".")).with_suffix(".py").touch()
+    return root
+
+
+@pytest.mark.parametrize("package", PACKAGES)
+def test_iter_modules_in_the_host_order(package, source_tree):
+    # The host's file finder lists a folder's modules sorted by file name
+    # (the order of the module list in the binary is not that one).
+    location = zunt_core.__file__ + "/" + package.replace(".", "/")
+    ours = [(m.name, m.ispkg) for m in pkgutil.iter_modules([location], package + ".")]
+    host = [(m.name, m.ispkg) for m in pkgutil.iter_modules([str(source_tree.joinpath(*package.split(".")))],
+                                                             package + ".")]
+    assert host and ours == host
+
+
 def test_stub_directories_do_not_shadow_packages():
     import zunt_core.exception
 

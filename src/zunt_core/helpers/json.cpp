@@ -31,8 +31,6 @@ static_assert(sizeof(wchar_t) == sizeof(char32_t), "code points are read as wcha
 // ---------------------------------------------------------------------------
 // Small C API helpers
 
-nb::object own(PyObject* obj) { return steal_or_throw(obj); }
-
 // Type tests for the values a walk meets most: the exact built-in types are
 // told apart by their type object alone (a subclass test is a call into the
 // host under the stable ABI).
@@ -71,10 +69,10 @@ nb::object get_item(PyObject* container, PyObject* key) {
         PyObject* value = PyDict_GetItemWithError(container, key);  // borrowed
         if (value != nullptr) return nb::borrow(value);
         if (PyErr_Occurred()) throw_current();
-        nb::object args = own(PyTuple_Pack(1, key));
+        nb::object args = steal_or_throw(PyTuple_Pack(1, key));
         raise(PyExc_KeyError, args);
     }
-    return own(PyObject_GetItem(container, key));
+    return steal_or_throw(PyObject_GetItem(container, key));
 }
 
 void list_append(PyObject* list, PyObject* item) {
@@ -85,7 +83,7 @@ void list_append(PyObject* list, PyObject* item) {
 // `target = target[key]`.
 nb::object step_into(PyObject* target, PyObject* key) {
     if (!contains(target, key)) {
-        nb::object level = own(PyDict_New());
+        nb::object level = steal_or_throw(PyDict_New());
         set_item(target, key, level.ptr());
     }
     return get_item(target, key);
@@ -209,7 +207,7 @@ bool plan_holds(const FilterContext& ctx) {
 
 // field.split(".")
 nb::object split_path(FilterContext& ctx, PyObject* field) {
-    if (PyUnicode_CheckExact(field)) return own(PyUnicode_Split(field, ctx.dot.ptr(), -1));
+    if (PyUnicode_CheckExact(field)) return steal_or_throw(PyUnicode_Split(field, ctx.dot.ptr(), -1));
     return call_method(field, ctx.split_name, ctx.dot.ptr());
 }
 
@@ -226,7 +224,7 @@ Related make_related(FilterContext& ctx, nb::object field) {
 
 // bases = {}; for field in fields: bases[field.split(".")[0]] = None
 std::vector<BaseField> find_bases(FilterContext& ctx) {
-    nb::object seen = own(PyDict_New());
+    nb::object seen = steal_or_throw(PyDict_New());
     SeqCursor fields(ctx.fields);
     PyObject* field;
     while (fields.next(field)) {
@@ -236,8 +234,8 @@ std::vector<BaseField> find_bases(FilterContext& ctx) {
         if (PyList_CheckExact(parts.ptr()) && PyList_Size(parts.ptr()) > 0) {
             first = nb::borrow(PyList_GetItem(parts.ptr(), 0));
         } else {
-            nb::object zero = own(PyLong_FromLong(0));
-            first = own(PyObject_GetItem(parts.ptr(), zero.ptr()));
+            nb::object zero = steal_or_throw(PyLong_FromLong(0));
+            first = steal_or_throw(PyObject_GetItem(parts.ptr(), zero.ptr()));
         }
         set_item(seen.ptr(), first.ptr(), Py_None);
     }
@@ -261,14 +259,14 @@ std::vector<Related> find_related(FilterContext& ctx, PyObject* base) {
         nb::object held = nb::borrow(field);
         bool match;
         if (PyUnicode_CheckExact(field) && PyUnicode_CheckExact(base)) {
-            nb::object prefix = own(PyUnicode_Concat(base, ctx.dot.ptr()));
+            nb::object prefix = steal_or_throw(PyUnicode_Concat(base, ctx.dot.ptr()));
             Py_ssize_t r = PyUnicode_Tailmatch(field, prefix.ptr(), 0, PY_SSIZE_T_MAX, -1);
             if (r < 0) throw_current();
             match = r != 0;
         } else {
-            nb::object startswith = own(PyObject_GetAttr(field, ctx.startswith_name.ptr()));
-            nb::object prefix = own(PyNumber_Add(base, ctx.dot.ptr()));
-            match = truthy(own(call_one(startswith.ptr(), prefix.ptr())));
+            nb::object startswith = steal_or_throw(PyObject_GetAttr(field, ctx.startswith_name.ptr()));
+            nb::object prefix = steal_or_throw(PyNumber_Add(base, ctx.dot.ptr()));
+            match = truthy(steal_or_throw(call_one(startswith.ptr(), prefix.ptr())));
         }
         if (match) related.push_back(make_related(ctx, std::move(held)));
     }
@@ -326,15 +324,15 @@ void place_leaf(PyObject* record, PyObject* source, const std::vector<nb::object
 // keys = field.split(".")[1:], and keys[:-1] and keys[-1] read where the
 // Python reads them.
 void place_leaf_generic(FilterContext& ctx, PyObject* record, PyObject* source, PyObject* field) {
-    nb::object one = own(PyLong_FromLong(1));
-    nb::object minus_one = own(PyLong_FromLong(-1));
-    nb::object tail = own(PySlice_New(one.ptr(), Py_None, Py_None));
-    nb::object head = own(PySlice_New(Py_None, minus_one.ptr(), Py_None));
-    nb::object keys = own(PyObject_GetItem(split_path(ctx, field).ptr(), tail.ptr()));
+    nb::object one = steal_or_throw(PyLong_FromLong(1));
+    nb::object minus_one = steal_or_throw(PyLong_FromLong(-1));
+    nb::object tail = steal_or_throw(PySlice_New(one.ptr(), Py_None, Py_None));
+    nb::object head = steal_or_throw(PySlice_New(Py_None, minus_one.ptr(), Py_None));
+    nb::object keys = steal_or_throw(PyObject_GetItem(split_path(ctx, field).ptr(), tail.ptr()));
 
     nb::object current = nb::borrow(source);
     {
-        SeqCursor walk(own(PyObject_GetItem(keys.ptr(), head.ptr())));
+        SeqCursor walk(steal_or_throw(PyObject_GetItem(keys.ptr(), head.ptr())));
         PyObject* key;
         while (walk.next(key)) {
             nb::object held = nb::borrow(key);
@@ -342,25 +340,25 @@ void place_leaf_generic(FilterContext& ctx, PyObject* record, PyObject* source, 
             current = get_value(current.ptr(), key);
         }
     }
-    if (!has_value(current.ptr(), own(PyObject_GetItem(keys.ptr(), minus_one.ptr())).ptr())) return;
+    if (!has_value(current.ptr(), steal_or_throw(PyObject_GetItem(keys.ptr(), minus_one.ptr())).ptr())) return;
     nb::object target = nb::borrow(record);
     {
-        SeqCursor walk(own(PyObject_GetItem(keys.ptr(), head.ptr())));
+        SeqCursor walk(steal_or_throw(PyObject_GetItem(keys.ptr(), head.ptr())));
         PyObject* key;
         while (walk.next(key)) {
             nb::object held = nb::borrow(key);
             target = step_into(target.ptr(), key);
         }
     }
-    nb::object leaf = get_value(current.ptr(), own(PyObject_GetItem(keys.ptr(), minus_one.ptr())).ptr());
-    nb::object last = own(PyObject_GetItem(keys.ptr(), minus_one.ptr()));
+    nb::object leaf = get_value(current.ptr(), steal_or_throw(PyObject_GetItem(keys.ptr(), minus_one.ptr())).ptr());
+    nb::object last = steal_or_throw(PyObject_GetItem(keys.ptr(), minus_one.ptr()));
     set_item(target.ptr(), last.ptr(), leaf.ptr());
 }
 
 // _record(source, related): a new dict holding, for each related field, the
 // leaf it names in `source` under the same chain of keys.
 nb::object build_record(FilterContext& ctx, PyObject* source, const std::vector<Related>& related) {
-    nb::object record = own(PyDict_New());
+    nb::object record = steal_or_throw(PyDict_New());
     for (const Related& r : related) {
         if (r.split) {
             place_leaf(record.ptr(), source, r.segments);
@@ -390,7 +388,7 @@ nb::object filter_record(FilterContext& ctx, PyObject* data) {
     }
     bases = planned ? &ctx.plan->bases : &fresh;
 
-    nb::object result = own(PyDict_New());
+    nb::object result = steal_or_throw(PyDict_New());
     for (std::size_t i = 0; i < bases->size(); ++i) {
         const BaseField& base = (*bases)[i];
         PyObject* name = base.name.ptr();
@@ -409,7 +407,7 @@ nb::object filter_record(FilterContext& ctx, PyObject* data) {
         nb::object value = get_value(data, name);
         if (value.is_none() && !has_value(data, name)) continue;
         if (is_list(value.ptr())) {
-            nb::object records = own(PyList_New(0));
+            nb::object records = steal_or_throw(PyList_New(0));
             SeqCursor items(value);
             PyObject* item;
             while (items.next(item)) {
@@ -442,7 +440,7 @@ nb::object json_filter_json(Call& c) {
     std::vector<Level> stack;
     DepthBudget depth;
     depth.enter();
-    stack.push_back(Level{SeqCursor(c[0]), own(PyList_New(0))});
+    stack.push_back(Level{SeqCursor(c[0]), steal_or_throw(PyList_New(0))});
     for (;;) {
         Level* top = &stack.back();
         PyObject* item;
@@ -455,7 +453,7 @@ nb::object json_filter_json(Call& c) {
             }
             if (is_list(item)) {
                 depth.enter();
-                stack.push_back(Level{SeqCursor(held), own(PyList_New(0))});
+                stack.push_back(Level{SeqCursor(held), steal_or_throw(PyList_New(0))});
                 deeper = true;
                 break;
             }
@@ -491,7 +489,7 @@ nb::object camel_to_snake(Call& c, PyObject* text) {
     if (utf8 != nullptr && size == PyUnicode_GetLength(text)) {
         // Pure ASCII: the UTF-8 bytes are the code points.
         std::string out = text::camel_to_snake_ascii(std::string_view(utf8, static_cast<std::size_t>(size)));
-        return own(PyUnicode_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+        return steal_or_throw(PyUnicode_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
     }
     if (utf8 == nullptr) PyErr_Clear();  // lone surrogates have no UTF-8 form
     wchar_t* wide_raw = PyUnicode_AsWideCharString(text, &size);
@@ -500,8 +498,8 @@ nb::object camel_to_snake(Call& c, PyObject* text) {
     std::memcpy(points.data(), wide_raw, static_cast<std::size_t>(size) * sizeof(char32_t));
     PyMem_Free(wide_raw);
     std::u32string broken = text::insert_word_breaks(std::u32string_view(points));
-    nb::object joined = own(PyUnicode_FromWideChar(reinterpret_cast<const wchar_t*>(broken.data()),
-                                                   static_cast<Py_ssize_t>(broken.size())));
+    nb::object joined = steal_or_throw(PyUnicode_FromWideChar(reinterpret_cast<const wchar_t*>(broken.data()),
+                                                              static_cast<Py_ssize_t>(broken.size())));
     // Full Unicode case mapping is the host's.
     return call_method(joined.ptr(), "lower");
 }
@@ -647,7 +645,7 @@ private:
                 before_callers_code();
                 frame.entries = ItemsCursor(call_method(d, "copy"));
             }
-            frame.result = own(PyDict_New());
+            frame.result = steal_or_throw(PyDict_New());
         } else {
             if (PyList_CheckExact(d)) {
                 frame.items = SeqCursor(data);
@@ -658,7 +656,7 @@ private:
                 before_callers_code();
                 frame.items = SeqCursor(call_method(d, "copy"));
             }
-            frame.result = own(PyList_New(frame.size));
+            frame.result = steal_or_throw(PyList_New(frame.size));
         }
     }
 
@@ -759,7 +757,7 @@ private:
     void push(PyObject* d1, PyObject* d2) {
         depth_.enter();
         Level& level = stack_.emplace_back();
-        level.result = PyDict_CheckExact(d1) ? own(PyDict_Copy(d1)) : call_method(d1, "copy");
+        level.result = PyDict_CheckExact(d1) ? steal_or_throw(PyDict_Copy(d1)) : call_method(d1, "copy");
         level.entries = ItemsCursor(d2);
     }
 
@@ -784,7 +782,7 @@ nb::object json_get_value_by_path(Call& c) {
             current = get_item(cur, p);
         } else if (is_list(cur)) {
             // [item[part] for item in current if isinstance(item, dict) and part in item] or None
-            nb::object projected = own(PyList_New(0));
+            nb::object projected = steal_or_throw(PyList_New(0));
             SeqCursor items(current);
             PyObject* item;
             while (items.next(item)) {
@@ -823,15 +821,15 @@ nb::object json_set_value_by_path(Call& c) {
         if (n == 0) raise(PyExc_IndexError, "list index out of range");
         last = nb::borrow(PyList_GetItem(path, n - 1));
     } else {
-        nb::object minus_one = own(PyLong_FromLong(-1));
-        nb::object slice = own(PySlice_New(Py_None, minus_one.ptr(), Py_None));
-        SeqCursor head(own(PyObject_GetItem(path, slice.ptr())));
+        nb::object minus_one = steal_or_throw(PyLong_FromLong(-1));
+        nb::object slice = steal_or_throw(PySlice_New(Py_None, minus_one.ptr(), Py_None));
+        SeqCursor head(steal_or_throw(PyObject_GetItem(path, slice.ptr())));
         PyObject* part;
         while (head.next(part)) {
             nb::object held = nb::borrow(part);
             current = step_into(current.ptr(), part);
         }
-        last = own(PyObject_GetItem(path, minus_one.ptr()));
+        last = steal_or_throw(PyObject_GetItem(path, minus_one.ptr()));
     }
     set_item(current.ptr(), last.ptr(), c[2].ptr());
     return nb::none();
@@ -881,7 +879,7 @@ std::optional<nb::object> naive_isoformat(ToDictContext& ctx, PyObject* obj) {
         text::read_datetime_state(std::string_view(bytes, static_cast<std::size_t>(size)));
     if (!fields) return std::nullopt;
     std::string iso = text::iso_datetime(*fields);
-    return own(PyUnicode_FromStringAndSize(iso.data(), static_cast<Py_ssize_t>(iso.size())));
+    return steal_or_throw(PyUnicode_FromStringAndSize(iso.data(), static_cast<Py_ssize_t>(iso.size())));
 }
 
 // None, str, int (bool included) and float: to_dict gives the value itself.
@@ -984,7 +982,7 @@ private:
                 Level& level = stack_.emplace_back();
                 level.levels = hops + 1;
                 level.items = SeqCursor(obj);
-                level.result = own(PyList_New(0));
+                level.result = steal_or_throw(PyList_New(0));
                 return nb::object();
             }
             if (exact_dict || PyDict_Check(o)) {
@@ -993,7 +991,7 @@ private:
                 level.is_dict = true;
                 level.levels = hops + 1;
                 level.entries = ItemsCursor(obj);
-                level.result = own(PyDict_New());
+                level.result = steal_or_throw(PyDict_New());
                 return nb::object();
             }
             if (is_instance(o, ctx_.datetime.ptr())) {
@@ -1015,7 +1013,7 @@ private:
                 obj = get_attr(o, ctx_.dict_name);
                 continue;
             }
-            obj = own(PyObject_Str(o));
+            obj = steal_or_throw(PyObject_Str(o));
             break;
         }
         depth_.leave(hops);

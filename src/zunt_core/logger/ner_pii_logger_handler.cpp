@@ -10,7 +10,7 @@
 // of their own.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
-#include "zunt_core/logger/emit.hpp"
+#include "zunt_core/logger/emit.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <algorithm>

@@ -12,7 +12,7 @@
 #include "runtime/host.hpp"
 #include "runtime/names.hpp"
 #include "zunt/pii_patterns.hpp"
-#include "zunt_core/logger/emit.hpp"
+#include "zunt_core/logger/emit.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
 #include "zunt_core/modules.hpp"
-#include "zunt_core/plugin/origin.hpp"
+#include "zunt_core/plugin/origin.shared.hpp"
 
 #include <memory>
 #include <string>

@@ -2,6 +2,7 @@
 // applies every migration newer than the stored schema version.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/logging.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <algorithm>

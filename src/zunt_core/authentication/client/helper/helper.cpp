@@ -1,7 +1,7 @@
 // zunt_core.authentication.client.helper.helper: making and reading client
 // API keys ("sk-client-" + id . name . secret).
 #include "runtime/errors.hpp"
-#include "zunt_core/authentication/key_text.hpp"
+#include "zunt_core/authentication/key_text.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

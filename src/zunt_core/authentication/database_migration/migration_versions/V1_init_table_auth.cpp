@@ -3,6 +3,7 @@
 #include "runtime/context.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/logging.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

@@ -1,7 +1,7 @@
 // zunt_core.authentication.plugin.repository.base_repository: the
 // integration storage interface.
 #include "runtime/errors.hpp"
-#include "zunt_core/authentication/plugin/integration_signatures.hpp"
+#include "zunt_core/authentication/plugin/integration_signatures.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <vector>

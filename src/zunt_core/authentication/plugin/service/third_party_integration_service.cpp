@@ -8,7 +8,7 @@
 // never deletes, selects or blocks an integration of another connector.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
-#include "zunt_core/authentication/plugin/integration_signatures.hpp"
+#include "zunt_core/authentication/plugin/integration_signatures.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <vector>

@@ -2,7 +2,7 @@
 // access token for a user and storing its row.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
-#include "zunt_core/authentication/token/service/access_token.hpp"
+#include "zunt_core/authentication/token/service/access_token.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <cmath>

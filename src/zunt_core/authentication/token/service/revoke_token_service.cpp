@@ -1,7 +1,7 @@
 // zunt_core.authentication.token.service.revoke_token_service: revoking a
 // presented access token of the calling client.
 #include "runtime/errors.hpp"
-#include "zunt_core/authentication/token/service/access_token.hpp"
+#include "zunt_core/authentication/token/service/access_token.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

@@ -2,7 +2,7 @@
 // presented access token for the calling client.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
-#include "zunt_core/authentication/token/service/access_token.hpp"
+#include "zunt_core/authentication/token/service/access_token.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

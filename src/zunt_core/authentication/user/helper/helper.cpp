@@ -1,7 +1,7 @@
 // zunt_core.authentication.user.helper.helper: making and reading user keys
 // ("sk-user-" + id . identifier . secret).
 #include "runtime/errors.hpp"
-#include "zunt_core/authentication/key_text.hpp"
+#include "zunt_core/authentication/key_text.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

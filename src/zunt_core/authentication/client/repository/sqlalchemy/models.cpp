@@ -3,7 +3,7 @@
 // (and through the user mapping the token mapping) first, so all four exist
 // on the declarative base once this one does.
 #include "runtime/errors.hpp"
-#include "zunt_core/authentication/mapping.hpp"
+#include "zunt_core/authentication/mapping.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

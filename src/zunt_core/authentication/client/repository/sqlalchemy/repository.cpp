@@ -3,7 +3,8 @@
 // session, closed on every way out; rows become records inside the scope.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
-#include "zunt_core/authentication/repository_session.hpp"
+#include "runtime/logging.hpp"
+#include "zunt_core/authentication/repository_session.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

@@ -1,7 +1,7 @@
 // zunt_core.authentication.plugin.repository.sqlalchemy.models: the mapping
 // of the table "third_party_integration_auths".
 #include "runtime/errors.hpp"
-#include "zunt_core/authentication/mapping.hpp"
+#include "zunt_core/authentication/mapping.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

@@ -4,8 +4,8 @@
 // caught, so database errors reach the caller after the scope has closed.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
-#include "zunt_core/authentication/repository_session.hpp"
-#include "zunt_core/authentication/plugin/integration_signatures.hpp"
+#include "zunt_core/authentication/repository_session.shared.hpp"
+#include "zunt_core/authentication/plugin/integration_signatures.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 #include <vector>

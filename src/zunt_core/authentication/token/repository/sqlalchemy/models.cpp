@@ -1,6 +1,6 @@
 // zunt_core.authentication.token.repository.sqlalchemy.models: the mapping
 // of the table "tokens".
-#include "zunt_core/authentication/mapping.hpp"
+#include "zunt_core/authentication/mapping.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

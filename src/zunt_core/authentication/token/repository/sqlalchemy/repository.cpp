@@ -3,7 +3,7 @@
 // session, closed on every way out; nothing is caught.
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
-#include "zunt_core/authentication/repository_session.hpp"
+#include "zunt_core/authentication/repository_session.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

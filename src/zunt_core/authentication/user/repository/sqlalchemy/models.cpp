@@ -1,6 +1,6 @@
 // zunt_core.authentication.user.repository.sqlalchemy.models: the mapping of
 // the table "users". Loading it loads the token mapping first.
-#include "zunt_core/authentication/mapping.hpp"
+#include "zunt_core/authentication/mapping.shared.hpp"
 #include "zunt_core/modules.hpp"
 
 namespace zunt {

@@ -1,4 +1,4 @@
-#include "zunt_core/authentication/token/service/access_token.hpp"
+#include "zunt_core/authentication/token/service/access_token.shared.hpp"
 
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"

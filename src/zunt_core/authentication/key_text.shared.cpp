@@ -1,4 +1,4 @@
-#include "zunt_core/authentication/key_text.hpp"
+#include "zunt_core/authentication/key_text.shared.hpp"
 
 #include "runtime/errors.hpp"
 #include "zunt/key_layout.hpp"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/context.hpp"
+#include "runtime/function.hpp"
 
 #include <utility>
 
