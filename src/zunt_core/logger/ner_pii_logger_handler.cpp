@@ -45,8 +45,9 @@ constexpr std::chrono::milliseconds exchange_deadline{3000};
 constexpr Py_ssize_t answer_size_factor = 4;
 constexpr Py_ssize_t answer_size_floor = Py_ssize_t{1} << 20;
 
-// Decoded bytes asked for at each read of the body: the HTTP client inflates
-// no more than that per read.
+// Decoded bytes asked for at each read of the body: the HTTP client (urllib3
+// 2.6 and newer) inflates no more than that per read, so a compressed bomb
+// costs one step, never its inflated size.
 constexpr int body_read_step = 65536;
 
 // The exchange under way on this thread: its deadline, and the sockets that
@@ -164,6 +165,28 @@ nb::object exchange_audit_hook(Call& c) {
     return nb::none();
 }
 
+long status_of(nb::handle response) {
+    const long status = PyLong_AsLong(response.attr("status_code").ptr());
+    if (status == -1 && PyErr_Occurred()) throw_current();
+    return status;
+}
+
+// The request's response hook: a redirect fails the request as an error
+// status does. It runs before `requests` handles the redirect, which even
+// when not following it reads the whole body of the answer to prepare the
+// next request.
+nb::object refuse_redirect(Call& c) {
+    nb::handle response = c[0];
+    const long status = status_of(response);
+    if (status < 300 || status >= 400) return nb::none();
+    response.attr("close")();
+    nb::object error = c.global("requests").attr("exceptions").attr("HTTPError")(
+        nb::str("{} redirect not followed: the text goes only to api_url").attr("format")(status),
+        nb::arg("response") = response);
+    PyErr_SetObject(type_of(error).ptr(), error.ptr());
+    throw_current();
+}
+
 // Audit hooks stay for the life of the process: the hook is added once, by
 // the first exchange.
 bool audit_hook_installed = false;
@@ -214,13 +237,10 @@ bool read_answer_body(nb::handle response, Clock::time_point deadline, Py_ssize_
 }
 
 // The text to log from the service's answer: its member `api_field`, or the
-// message when the answer cannot be used (a redirect, a body too large or
-// too late, no JSON object) or has no such member.
+// message when the answer cannot be used (a body too large or too late, no
+// JSON object) or has no such member.
 nb::object masked_text(nb::handle self, nb::handle response, nb::handle message, Clock::time_point deadline) {
     response.attr("raise_for_status")();
-    const long status = PyLong_AsLong(response.attr("status_code").ptr());
-    if (status == -1 && PyErr_Occurred()) throw_current();
-    if (status >= 300 && status < 400) return nb::borrow(message);
     const Py_ssize_t limit =
         std::max(answer_size_floor, answer_size_factor * size_of(response.attr("request").attr("body")));
     if (!read_answer_body(response, deadline, limit)) return nb::borrow(message);
@@ -239,7 +259,7 @@ void close_quietly(nb::handle response) {
 }
 
 // NerLoggerHandler.process_message_using_ner(self, message)
-// (closure: the audit hook)
+// (closure: the audit hook and the response hook)
 //
 // Any failure of the exchange (the service cannot be reached, a redirect,
 // an error status, an answer too slow, too large or not decodable, a body
@@ -262,12 +282,15 @@ nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
     nb::object response;
     nb::object text;
     try {
-        install_audit_hook(c.closure());
+        nb::tuple hooks = nb::borrow<nb::tuple>(c.closure());
+        install_audit_hook(hooks[0]);
+        nb::dict response_hooks;
+        response_hooks["response"] = hooks[1];
         // stream: the body is read here, within the deadline and the size
         // limit; the request on the wire is the same.
         response = c.global("requests").attr("post")(self.attr("api_url"), nb::arg("json") = body,
                                                       nb::arg("timeout") = 3, nb::arg("allow_redirects") = false,
-                                                      nb::arg("stream") = true);
+                                                      nb::arg("stream") = true, nb::arg("hooks") = response_hooks);
         text = masked_text(self, response, message, deadline);
     } catch (nb::python_error& e) {
         if (!e.matches(PyExc_Exception)) {
@@ -331,6 +354,9 @@ void build_zunt_core_logger_ner_pii_logger_handler(ModuleScope& m) {
                                         .params = {arg("event"), arg("args")},
                                         .impl = exchange_audit_hook,
                                         .closure = nb::tuple(classes)});
+    nb::object response_hook = m.function({.name = "_refuse_redirect",
+                                           .params = {arg("response"), var_kwargs()},
+                                           .impl = refuse_redirect});
 
     ClassBuilder cls(m, "NerLoggerHandler", nb::make_tuple(logging.attr("Handler")),
                      "Logging handler that has an outside NER masking service mask each record's message.\n\n"
@@ -352,7 +378,7 @@ void build_zunt_core_logger_ner_pii_logger_handler(ModuleScope& m) {
                  .impl = NerLoggerHandler_process_message_using_ner,
                  .doc = "Send one message to the masking service and return the text to log: the answer's `api_field` "
                         "member, or the message itself when the member is missing or the request fails.",
-                 .returns = str, .closure = audit_hook});
+                 .returns = str, .closure = nb::make_tuple(audit_hook, response_hook)});
     cls.build();
 
     m.def({.name = "init_ner_pii_logging_handler",
