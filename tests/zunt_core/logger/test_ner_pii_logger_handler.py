@@ -2,7 +2,9 @@ import gzip
 import inspect
 import json
 import logging
+import shutil
 import socket
+import ssl
 import subprocess
 import sys
 import threading
@@ -371,10 +373,11 @@ class Hostile:
     on a thread of its own; it keeps the bodies received and counts the
     connections accepted."""
 
-    def __init__(self):
+    def __init__(self, tls=None):
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.listener.settimeout(0.05)
-        self.url = f"http://127.0.0.1:{self.listener.getsockname()[1]}/mask"
+        self.tls = tls
+        self.url = f"{'https' if tls else 'http'}://127.0.0.1:{self.listener.getsockname()[1]}/mask"
         self.play = lambda service, conn: None
         self.connections, self.bodies = 0, []
         self.stopping = threading.Event()
@@ -393,6 +396,9 @@ class Hostile:
     def _answer(self, conn):
         with conn:
             try:
+                if self.tls:
+                    conn.settimeout(5)
+                    conn = self.tls.wrap_socket(conn, server_side=True)
                 data = b""
                 while b"\r\n\r\n" not in data:
                     data += conn.recv(65536)
@@ -429,8 +435,8 @@ class Hostile:
 def hostile():
     services = []
 
-    def make():
-        services.append(Hostile())
+    def make(tls=None):
+        services.append(Hostile(tls))
         return services[-1]
 
     yield make
@@ -679,3 +685,34 @@ def test_the_deadline_stays_with_the_exchange(service, make_logger, make_capture
     assert type(made["here"]) is socket.socket and made["here"].gettimeout() == 7.0
     for s in (made["here"], made["there"]):
         s.close()
+
+
+@pytest.fixture(scope="module")
+def certificate(tmp_path_factory):
+    """A certificate for 127.0.0.1, made by the openssl command."""
+    if shutil.which("openssl") is None:
+        pytest.skip("no openssl command")
+    folder = tmp_path_factory.mktemp("tls")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", folder / "key.pem",
+                    "-out", folder / "cert.pem"], check=True, capture_output=True)
+    return folder / "cert.pem", folder / "key.pem"
+
+
+@pytest.mark.parametrize("play, expected", [
+    (answer_of(MASKED, b"Content-Length: %d" % len(MASKED), pieces=3, pause=0.2), "user [MASKED]"),
+    (HOSTILE["status line and headers a byte at a time"], "user john@example.com"),
+], ids=["an answer in time", "headers a byte at a time"])
+def test_the_deadline_holds_over_tls(hostile, masked_logger, monkeypatch, certificate, play, expected):
+    cert, key = certificate
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    monkeypatch.setenv("REQUESTS_CA_BUNDLE", str(cert))
+    service = hostile(tls=context)
+    service.play = play
+    logger, _, capture = masked_logger(url=service.url)
+    started = time.monotonic()
+    logger.warning("user %s", "john@example.com")
+    assert time.monotonic() - started < 3.0 + 1.0
+    assert (capture.seen[0]["msg"], capture.seen[0]["args"]) == (expected, ())
+    assert len(service.bodies) == 1
