@@ -525,6 +525,9 @@ HOSTILE = {
     "chunk-size line a byte a second": lambda s, c: c.sendall(head(b"200 OK", b"Transfer-Encoding: chunked"))
         or s.trickle(c, b"00000000000014\r\n", 1.0),
     "body complete 3.3 s after the request": late_body,
+    # errors of urllib3 itself, which are no request errors of requests
+    "gzip that is not": lambda s, c: c.sendall(head(b"200 OK", b"Content-Encoding: gzip", CLOSE[:-2]) + MASKED),
+    "body shorter than its length": lambda s, c: c.sendall(head(b"200 OK", b"Content-Length: 99") + MASKED),
 }
 
 
