@@ -18,7 +18,10 @@
 // TLS handshake) first set the socket's time-out to the time left, and
 // afterwards its own again. An audit hook, installed with the first exchange
 // of the process, hands out the subclass when the socket is made; outside an
-// exchange it returns at once.
+// exchange it returns at once, and what remains is the host's own price of
+// calling a Python audit hook, paid on every audited event of the process.
+// (Keeping `requests.post` as the call leaves no other way to reach the
+// request's sockets before its headers are read.)
 #include "runtime/builder.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
