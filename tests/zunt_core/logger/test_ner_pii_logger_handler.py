@@ -1,11 +1,16 @@
+import gzip
 import inspect
 import json
 import logging
+import shutil
 import socket
+import ssl
 import subprocess
 import sys
 import threading
 import time
+import tracemalloc
+import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
@@ -358,3 +363,359 @@ def test_each_thread_waits_for_its_turn(service, make_logger, make_capture):
     for t in threads:
         t.join()
     assert sorted(s["msg"] for s in capture.seen) == [f"user [PERSON] {i}" for i in range(6)]
+
+
+# --- a hostile service ------------------------------------------------------------
+
+class Hostile:
+    """A masking service on 127.0.0.1 written on raw sockets. Each connection
+    is read up to the end of its request, then handed to `play(self, conn)`
+    on a thread of its own; it keeps the bodies received and counts the
+    connections accepted."""
+
+    def __init__(self, tls=None):
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.listener.settimeout(0.05)
+        self.tls = tls
+        self.url = f"{'https' if tls else 'http'}://127.0.0.1:{self.listener.getsockname()[1]}/mask"
+        self.play = lambda service, conn: None
+        self.connections, self.bodies = 0, []
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._accept, daemon=True)
+        self.thread.start()
+
+    def _accept(self):
+        while not self.stopping.is_set():
+            try:
+                conn, _ = self.listener.accept()
+            except TimeoutError:
+                continue
+            self.connections += 1
+            threading.Thread(target=self._answer, args=(conn,), daemon=True).start()
+
+    def _answer(self, conn):
+        with conn:
+            try:
+                if self.tls:
+                    conn.settimeout(5)
+                    conn = self.tls.wrap_socket(conn, server_side=True)
+                data = b""
+                while b"\r\n\r\n" not in data:
+                    data += conn.recv(65536)
+                head, body = data.split(b"\r\n\r\n", 1)
+                length = int(next(line.split(b":")[1] for line in head.split(b"\r\n")
+                                  if line.lower().startswith(b"content-length:")))
+                while len(body) < length:
+                    body += conn.recv(65536)
+                self.bodies.append(json.loads(body))
+                self.play(self, conn)
+            except OSError:
+                pass  # the client gave up
+
+    def pause(self, seconds):
+        if self.stopping.wait(seconds):
+            raise OSError("stopping")
+
+    def trickle(self, conn, data, pause):
+        for i in range(len(data)):
+            conn.sendall(data[i:i + 1])
+            self.pause(pause)
+
+    def endless(self, conn, piece):
+        while True:
+            conn.sendall(piece)
+
+    def close(self):
+        self.stopping.set()
+        self.thread.join()
+        self.listener.close()
+
+
+@pytest.fixture
+def hostile():
+    services = []
+
+    def make(tls=None):
+        services.append(Hostile(tls))
+        return services[-1]
+
+    yield make
+    for s in services:
+        s.close()
+
+
+MASKED = b'{"masked": "user [MASKED]"}'
+CLOSE = b"Connection: close\r\n"
+
+
+def head(status=b"200 OK", *lines):
+    return b"HTTP/1.1 " + status + b"\r\n" + b"".join(line + b"\r\n" for line in lines) + b"\r\n"
+
+
+def redirect(status, location):
+    return lambda s, c: s.trickle(c, head(status, b"Location: " + location, b"Content-Length: 20"), 0) or \
+        s.trickle(c, MASKED[:20], 1.0)
+
+
+def gzip_member_of_zeros():
+    # 64 MiB of zeros, 64 KB on the wire: sent over and over, a bomb
+    return gzip.compress(bytes(1 << 26), 9)
+
+
+BOMB = gzip_member_of_zeros()
+
+
+def empty_gzip_blocks(s, c):
+    c.sendall(head(b"200 OK", b"Content-Encoding: gzip", CLOSE[:-2]))
+    z = zlib.compressobj(wbits=31)
+    c.sendall(z.compress(b""))
+    for _ in range(24):
+        c.sendall(z.flush(zlib.Z_SYNC_FLUSH))  # an empty block
+        s.pause(0.5)
+    c.sendall(z.compress(MASKED) + z.flush())
+
+
+def chunked_then_trailers(s, c):
+    c.sendall(head(b"200 OK", b"Transfer-Encoding: chunked", b"Trailer: X-Wait")
+              + b"%x\r\n" % len(MASKED) + MASKED + b"\r\n0\r\n")
+    for _ in range(40):
+        c.sendall(b"X-Wait: 1\r\n")
+        s.pause(0.5)
+    c.sendall(b"\r\n")
+
+
+def late_body(s, c):
+    s.pause(2.0)
+    c.sendall(head(b"200 OK", b"Content-Length: %d" % len(MASKED)) + MASKED[:-1])
+    s.pause(1.3)
+    c.sendall(MASKED[-1:])  # complete 3.3 s after the request started
+
+
+# What each hostile service does after reading the request. With every one
+# the record goes on unmasked, within the deadline, after exactly one
+# request, and nothing is reported. `second` is the URL of another service
+# that must receive nothing.
+HOSTILE = {
+    "307 to another port": lambda s, c: redirect(b"307 Temporary Redirect", s.second.encode())(s, c),
+    "301 to another port": lambda s, c: redirect(b"301 Moved Permanently", s.second.encode())(s, c),
+    "303 to another port": lambda s, c: redirect(b"303 See Other", s.second.encode())(s, c),
+    "308 to another port": lambda s, c: redirect(b"308 Permanent Redirect", s.second.encode())(s, c),
+    "307 whose body never ends": lambda s, c: c.sendall(
+        head(b"307 Temporary Redirect", b"Location: " + s.second.encode(), CLOSE[:-2])) or s.endless(c, b"x" * 65536),
+    "307 to itself after 2.5 s": lambda s, c: s.pause(2.5) or c.sendall(
+        head(b"307 Temporary Redirect", b"Location: " + s.url.encode(), b"Content-Length: 0")),
+    "307 to a malformed location": lambda s, c: c.sendall(
+        head(b"307 Temporary Redirect", b"Location: http://[::1", b"Content-Length: 0")),
+    "307 to a location that is not UTF-8": lambda s, c: c.sendall(
+        head(b"307 Temporary Redirect", b"Location: http://\xff\xfe/mask", b"Content-Length: 0")),
+    "307 to a 300-character host": lambda s, c: c.sendall(
+        head(b"307 Temporary Redirect", b"Location: http://" + b"a" * 300 + b"/mask", b"Content-Length: 0")),
+    "status line and headers a byte at a time": lambda s, c: s.trickle(
+        c, head(b"200 OK", b"Content-Length: %d" % len(MASKED)) + MASKED, 0.2),
+    "200 whose body never ends": lambda s, c: c.sendall(head(b"200 OK", CLOSE[:-2]) + b'{"masked": "') or s.endless(
+        c, b"x" * 65536),
+    "2 MiB answer at once": lambda s, c: c.sendall(
+        head(b"200 OK", b"Content-Length: %d" % (2 * 2**20 + 14)) + b'{"masked": "' + b"x" * 2 * 2**20 + b'"}'),
+    "gzip bomb": lambda s, c: c.sendall(head(b"200 OK", b"Content-Encoding: gzip", CLOSE[:-2])) or s.endless(c, BOMB),
+    "gzip that decodes to nothing for 12 s": empty_gzip_blocks,
+    "deflate body a byte every 0.5 s": lambda s, c: s.trickle(c, head(
+        b"200 OK", b"Content-Encoding: deflate", b"Content-Length: %d" % len(zlib.compress(MASKED)))
+        + zlib.compress(MASKED), 0.5),
+    "chunked body, then a trailer line every 0.5 s": chunked_then_trailers,
+    "chunk-size line a byte a second": lambda s, c: c.sendall(head(b"200 OK", b"Transfer-Encoding: chunked"))
+        or s.trickle(c, b"00000000000014\r\n", 1.0),
+    "body complete 3.3 s after the request": late_body,
+    # errors of urllib3 itself, which are no request errors of requests
+    "gzip that is not": lambda s, c: c.sendall(head(b"200 OK", b"Content-Encoding: gzip", CLOSE[:-2]) + MASKED),
+    "body shorter than its length": lambda s, c: c.sendall(head(b"200 OK", b"Content-Length: 99") + MASKED),
+}
+
+
+@pytest.mark.parametrize("raise_exceptions", [True, False], ids=["raiseExceptions", "quiet"])
+@pytest.mark.parametrize("row", HOSTILE)
+def test_a_hostile_service_cannot_hold_or_redirect_the_record(hostile, make_logger, make_capture, monkeypatch,
+                                                               capsys, row, raise_exceptions):
+    monkeypatch.setattr(logging, "raiseExceptions", raise_exceptions)
+    service, second = hostile(), hostile()
+    service.second = second.url
+    service.play = HOSTILE[row]
+    logger = make_logger()
+    handler = Reporting(service.url, "masked", True)
+    later = make_capture()
+    logger.addHandler(handler)
+    logger.addHandler(later)
+
+    tracemalloc.start()
+    try:
+        started = time.monotonic()
+        logger.warning("user %s", "john@example.com")  # returns normally
+        took = time.monotonic() - started
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+
+    assert (later.seen[0]["msg"], later.seen[0]["args"]) == ("user john@example.com", ())
+    assert took < 3.0 + 1.0, took
+    assert peak < 16 * 2**20, peak
+    assert not hasattr(handler, "reported")
+    assert capsys.readouterr().err == ""
+    assert service.bodies == [{"text": "user john@example.com", "entities": ENTITIES}]
+    assert (second.connections, second.bodies) == (0, [])
+
+
+def answer_of(body, *lines, pieces=1, pause=0.0):
+    """A 200 answer with `body` as given (already encoded), sent in `pieces`
+    parts `pause` seconds apart."""
+    def play(s, c):
+        c.sendall(head(b"200 OK", *lines))
+        step = -(-len(body) // pieces)
+        for i in range(0, len(body), step):
+            c.sendall(body[i:i + step])
+            s.pause(pause)
+    return play
+
+
+def chunked(*parts, trailer=b""):
+    return b"".join(b"%x\r\n%s\r\n" % (len(p), p) for p in parts) + b"0\r\n" + trailer + b"\r\n"
+
+
+def raw_deflate(data):
+    z = zlib.compressobj(wbits=-15)
+    return z.compress(data) + z.flush()
+
+
+FLOOR = 2**20
+FILLED = b'{"masked": "' + b"x" * (FLOOR - 14) + b'"}'  # exactly 1 MiB
+
+
+# (answer, the message the next handler gets): slow answers complete in time
+# are used however they are encoded; the size is counted after decoding.
+ANSWERS = {
+    "gzip in pieces": (answer_of(gzip.compress(MASKED), b"Content-Encoding: gzip", CLOSE[:-2], pieces=4, pause=0.3),
+                       "user [MASKED]"),
+    "gzip of two members": (answer_of(gzip.compress(MASKED[:9]) + gzip.compress(MASKED[9:]),
+                                      b"Content-Encoding: gzip", CLOSE[:-2]), "user [MASKED]"),
+    "zlib deflate": (answer_of(zlib.compress(MASKED), b"Content-Encoding: deflate", CLOSE[:-2], pieces=3, pause=0.3),
+                     "user [MASKED]"),
+    "raw deflate": (answer_of(raw_deflate(MASKED), b"Content-Encoding: deflate", CLOSE[:-2]), "user [MASKED]"),
+    "chunked with a trailer in time": (
+        answer_of(chunked(MASKED[:5], MASKED[5:], trailer=b"X-Done: 1\r\n"), b"Transfer-Encoding: chunked",
+                  pieces=5, pause=0.3), "user [MASKED]"),
+    "exactly 1 MiB": (answer_of(FILLED, b"Content-Length: %d" % FLOOR), "x" * (FLOOR - 14)),
+    "1 MiB and a byte": (answer_of(FILLED + b" ", b"Content-Length: %d" % (FLOOR + 1)), "user john@example.com"),
+    "1 MiB and a byte once inflated": (answer_of(gzip.compress(FILLED + b" "), b"Content-Encoding: gzip",
+                                                 CLOSE[:-2]), "user john@example.com"),
+}
+
+
+@pytest.mark.parametrize("row", ANSWERS)
+def test_answers_in_time_and_size_are_used(hostile, masked_logger, row):
+    service = hostile()
+    service.play, expected = ANSWERS[row]
+    logger, _, capture = masked_logger(url=service.url)
+    logger.warning("user %s", "john@example.com")
+    assert (capture.seen[0]["msg"], capture.seen[0]["args"]) == (expected, ())
+    assert len(service.bodies) == 1
+
+
+def test_the_size_limit_grows_with_the_message(hostile, masked_logger):
+    service = hostile()
+    message = "é" * FLOOR  # sent as 6 MiB of JSON escapes
+
+    def echo(s, c):
+        answer = json.dumps({"masked": s.bodies[-1]["text"].upper()}).encode()
+        c.sendall(head(b"200 OK", b"Content-Length: %d" % len(answer)) + answer)
+
+    service.play = echo
+    logger, _, capture = masked_logger(url=service.url)
+    logger.warning(message)
+    assert capture.seen[0]["msg"] == "É" * FLOOR
+
+
+@pytest.fixture
+def root_with(root_logger, make_capture, service):
+    def make(handlers):
+        root_logger.setLevel(logging.DEBUG)
+        for _ in range(handlers):
+            init_ner_pii_logging_handler("", service.url, "masked", True)
+        capture = make_capture()
+        root_logger.addHandler(capture)
+        return capture
+
+    return make
+
+
+@pytest.mark.parametrize("handlers", [1, 2, 3, 4])
+def test_one_request_per_handler_for_one_log_call(service, root_with, handlers):
+    capture = root_with(handlers)
+    logging.getLogger("zunt_test.app").info("user %s", "john")
+    # each handler masks what the one before it left
+    assert service.texts() == ["user john"] + ["user [PERSON]"] * (handlers - 1)
+    assert capture.seen[-1]["msg"] == "user [PERSON]"
+    assert [s for s in capture.seen if s["record"].name.startswith("urllib3")]  # they passed through
+
+
+def test_the_deadline_stays_with_the_exchange(service, make_logger, make_capture):
+    """Sockets made while an exchange runs on the thread (here by a handler
+    of the HTTP client's records) get their own class back afterwards, with
+    their own time-out; sockets of other threads are never touched."""
+    made = {}
+
+    class MakesSockets(logging.Handler):
+        def emit(self, record):
+            if "here" not in made:
+                made["here"] = socket.socket()
+                made["here"].settimeout(7.0)
+                t = threading.Thread(target=lambda: made.setdefault("there", socket.socket()))
+                t.start()
+                t.join()
+                made["type there"] = type(made["there"])
+
+    client = logging.getLogger("urllib3")
+    level = client.level
+    client.setLevel(logging.DEBUG)
+    client.addHandler(spy := MakesSockets())
+    try:
+        logger = make_logger()
+        init_ner_pii_logging_handler(logger.name, service.url, "masked", True)
+        logger.addHandler(capture := make_capture())
+        logger.info("user %s", "john")
+    finally:
+        client.removeHandler(spy)
+        client.setLevel(level)
+    assert capture.seen[0]["msg"] == "user [PERSON]"
+    assert made["type there"] is socket.socket
+    assert type(made["here"]) is socket.socket and made["here"].gettimeout() == 7.0
+    for s in (made["here"], made["there"]):
+        s.close()
+
+
+@pytest.fixture(scope="module")
+def certificate(tmp_path_factory):
+    """A certificate for 127.0.0.1, made by the openssl command."""
+    if shutil.which("openssl") is None:
+        pytest.skip("no openssl command")
+    folder = tmp_path_factory.mktemp("tls")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", folder / "key.pem",
+                    "-out", folder / "cert.pem"], check=True, capture_output=True)
+    return folder / "cert.pem", folder / "key.pem"
+
+
+@pytest.mark.parametrize("play, expected", [
+    (answer_of(MASKED, b"Content-Length: %d" % len(MASKED), pieces=3, pause=0.2), "user [MASKED]"),
+    (HOSTILE["status line and headers a byte at a time"], "user john@example.com"),
+], ids=["an answer in time", "headers a byte at a time"])
+def test_the_deadline_holds_over_tls(hostile, masked_logger, monkeypatch, certificate, play, expected):
+    cert, key = certificate
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    monkeypatch.setenv("REQUESTS_CA_BUNDLE", str(cert))
+    service = hostile(tls=context)
+    service.play = play
+    logger, _, capture = masked_logger(url=service.url)
+    started = time.monotonic()
+    logger.warning("user %s", "john@example.com")
+    assert time.monotonic() - started < 3.0 + 1.0
+    assert (capture.seen[0]["msg"], capture.seen[0]["args"]) == (expected, ())
+    assert len(service.bodies) == 1
