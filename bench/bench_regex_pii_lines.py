@@ -1,5 +1,5 @@
 """Times the regex masking on long lines, many of them full of personal data,
-against the plain-Python handler of bench/regex_pii_baseline.py.
+against the plain-Python handler of tests/zunt_core/logger/regex_pii_reference.py.
 
 Run by hand: .venv/bin/python bench/bench_regex_pii_lines.py [--counts 1000,10000,100000]
     [--sizes 100000,1000000,10000000] [--repeat N] [--python-limit SECONDS]
@@ -22,8 +22,10 @@ import random
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import regex_pii_baseline as py  # noqa: E402
+# The plain-Python reference lives beside the handler's tests.
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "zunt_core", "logger"))
+import regex_pii_reference as py  # noqa: E402
 
 from zunt_core.logger import regex_pii_logger_handler as native  # noqa: E402
 
