@@ -292,7 +292,7 @@ private:
     }
 
     // Where the core begins and ends in the middle, and so how much of each
-    // found text a mask keeps (see above); false when the borders allow
+    // found text a mask keeps (pii_masking.md); false when the borders allow
     // neither reading or a found text is too short.
     bool place_core() {
         if (b1_kept_) {
@@ -622,19 +622,24 @@ private:
             std::size_t kept = 0;
             std::size_t taken_end = 0;
             for (std::size_t i = 0; i < live_[w]; ++i) {
-                const std::size_t begin = list[i];
-                if (marks.any(begin, begin + length)) continue;
-                if (begin >= taken_end) {
-                    const Cut cut{begin + keep_head_, begin + length - keep_tail_};
-                    marks.mark(cut.begin, cut.end);
-                    cuts_.push_back(cut);
-                    taken_end = begin + length;
-                } else {
-                    list[kept++] = begin;
-                }
+                if (meet(marks, list[i], length, taken_end)) list[kept++] = list[i];
             }
             live_[w] = kept;
         }
+    }
+
+    // An occurrence, in text order, met by a step: passed over when a cut
+    // touches it (it is gone from the current text), taken when it starts at
+    // or after the end of the one the step took last (str.replace), else
+    // kept intact for a later step with the same text: then true.
+    bool meet(CutMarks& marks, std::size_t begin, std::size_t length, std::size_t& taken_end) {
+        if (marks.any(begin, begin + length)) return false;
+        if (begin < taken_end) return true;
+        const Cut cut{begin + keep_head_, begin + length - keep_tail_};
+        marks.mark(cut.begin, cut.end);
+        cuts_.push_back(cut);
+        taken_end = begin + length;
+        return false;
     }
 
     // The replacement steps in order, as replace_in_order takes them, where
@@ -642,9 +647,13 @@ private:
     // looks for its found text's occurrences anew, at the anchors when they
     // are few, else by a search of the text. A step whose found text an
     // earlier step left no occurrence of that was neither cut nor taken
-    // takes nothing (replacing never makes one) and is skipped.
+    // takes nothing (replacing never makes one) and is skipped; so is, from
+    // then on, an anchor that a cut has reached within the shortest right
+    // part after it.
     void replace_by_search() {
         CutMarks marks(n_);
+        std::size_t shortest_right = n_;
+        for (const Word& word : words_) shortest_right = std::min(shortest_right, word.length - word.anchor);
         std::vector<std::size_t> anchors;
         for (std::size_t q = next_anchor(0); q < n_ && anchors.size() <= n_ / 16; q = next_anchor(q + 1)) {
             anchors.push_back(q);
@@ -658,25 +667,21 @@ private:
             const std::size_t length = word.length;
             bool kept = false;
             std::size_t taken_end = 0;
-            auto consider = [&](std::size_t begin) {
-                if (marks.any(begin, begin + length)) return;
-                if (begin >= taken_end) {
-                    const Cut cut{begin + keep_head_, begin + length - keep_tail_};
-                    marks.mark(cut.begin, cut.end);
-                    cuts_.push_back(cut);
-                    taken_end = begin + length;
-                } else {
-                    kept = true;
-                }
-            };
+            auto consider = [&](std::size_t begin) { kept = meet(marks, begin, length, taken_end) || kept; };
             if (at_anchors) {
                 // An occurrence's first anchor is one of the text's.
-                for (std::size_t q : anchors) {
-                    if (q < word.anchor) continue;
+                std::size_t live = 0;
+                for (const std::size_t q : anchors) {
+                    // Invariant: every occurrence with its anchor at q holds
+                    // [q, q + shortest_right); once a cut is there, none is
+                    // intact, now or later.
+                    if (q + shortest_right > n_ || marks.any(q, q + shortest_right)) continue;
+                    anchors[live++] = q;
+                    if (q < word.anchor || q - word.anchor + length > n_) continue;
                     const std::size_t begin = q - word.anchor;
-                    if (begin + length > n_) break;
                     if (same_text(word.begin, begin, length)) consider(begin);
                 }
+                anchors.resize(live);
             } else {
                 const std::basic_string_view<Char> text = t_.substr(word.begin, length);
                 for (std::size_t b = find_text(t_, text, 0); b != std::basic_string_view<Char>::npos;
