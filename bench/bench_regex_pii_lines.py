@@ -12,7 +12,7 @@ time (one run), their ratio and whether both gave the same text. The
 plain-Python masker replaces each found text over the whole line, so its time
 grows with the square of the matches; a line on which it would take longer
 than --python-limit seconds (estimated from the kind's shorter lines) is
-timed natively only.
+timed natively only; with --python-limit 0 every line is.
 """
 
 import argparse
@@ -106,8 +106,8 @@ def main():
         masked = h_nat.process_message_using_regex(line)
         matches = sum(len(p.findall(line)) for p in [h_py.REGEX_KTP, h_py.REGEX_NPWP, *h_py.REGEX_PHONE_NUMBER,
                                                      h_py.REGEX_EMAIL_ADDRESS])
-        if estimate is not None and estimate > args.python_limit:
-            py_text, ratio, same = f"~{estimate:.0f} s", "", "-"
+        if args.python_limit <= 0 or (estimate is not None and estimate > args.python_limit):
+            py_text, ratio, same = f"~{estimate:.0f} s" if estimate else "-", "", "-"
             t_py = None
         else:
             t_py, expected = timed(h_py.process_message_using_regex, line)

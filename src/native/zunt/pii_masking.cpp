@@ -18,10 +18,6 @@ constexpr char32_t cp(Char c) {
     return static_cast<char32_t>(static_cast<std::make_unsigned_t<Char>>(c));
 }
 
-}  // namespace
-
-namespace {
-
 // Multiplier of the polynomial hashes (odd; arithmetic mod 2^64).
 constexpr std::uint64_t hash_base = 0x9e3779b97f4a7c15ull;
 
