@@ -214,7 +214,9 @@ TEST(PiiPatterns, ReplaceIsNonOverlappingFromTheLeft) {
         std::u32string wide = U"unchanged";
         EXPECT_EQ(replace_all(std::u32string_view(text), std::u32string_view(old_text), std::u32string_view(U"#"), wide),
                   copied != 0);
-        if (copied != 0) EXPECT_EQ(wide, expected);
+        if (copied != 0) {
+            EXPECT_EQ(wide, expected);
+        }
         const std::string bytes(text.begin(), text.end()), old_bytes(old_text.begin(), old_text.end());
         std::string narrow = "unchanged";
         if (replace_all(std::string_view(bytes), std::string_view(old_bytes), std::string_view("#"), narrow)) {
