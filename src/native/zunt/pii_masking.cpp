@@ -58,6 +58,18 @@ public:
         slots_[i] = Slot{tag(key), value};
     }
 
+    // The first value v under a key with the same tag for which same(v), after
+    // inserting `value` when there is none.
+    template <class Same>
+    std::uint32_t find_or_insert(std::uint64_t key, std::uint32_t value, Same same) {
+        std::size_t i = key & mask_;
+        for (; slots_[i].value != empty; i = (i + 1) & mask_) {
+            if (slots_[i].tag == tag(key) && same(slots_[i].value)) return slots_[i].value;
+        }
+        slots_[i] = Slot{tag(key), value};
+        return value;
+    }
+
     // f(value) for each value under a key with the same tag, until f returns true.
     template <class F>
     void for_each(std::uint64_t key, F f) const {
@@ -143,7 +155,7 @@ public:
           t_(text),
           n_(text.size()),
           cls_(classes),
-          hash_(tuning.key_hash != nullptr ? tuning.key_hash : mix),
+          hash_(tuning.key_hash),
           budget_(tuning.bytes_fixed + tuning.bytes_per_unit * text.size()) {
         for (char32_t c = 0; c < kinds_.size(); ++c) {
             const bool ascii = c < 128;
@@ -218,12 +230,15 @@ private:
         return t_.substr(a, length) == t_.substr(b, length);
     }
 
-    std::uint64_t left_key(std::size_t length, std::uint64_t h) const { return hash_(h ^ mix(length)); }
+    // The index key of a salted hash: the built-in mixer unless the tests put another in its place.
+    std::uint64_t key_of(std::uint64_t x) const { return hash_ == nullptr ? mix(x) : hash_(x); }
+
+    std::uint64_t left_key(std::size_t length, std::uint64_t h) const { return key_of(h ^ mix(length)); }
     static std::uint64_t right_salt(std::uint32_t left, std::size_t length) {
         return mix((std::uint64_t{left} << 32) | length);
     }
     std::uint64_t right_key(std::uint32_t left, std::size_t length, std::uint64_t h) const {
-        return hash_(h ^ right_salt(left, length));
+        return key_of(h ^ right_salt(left, length));
     }
 
     // Memory for the occurrences and look-ups: false once past the budget.
@@ -233,12 +248,17 @@ private:
         return spent_ <= budget_;
     }
 
+    // Whether left part `left` is the text t_[begin, begin + length).
+    bool is_left(std::uint32_t left, std::size_t begin, std::size_t length) const {
+        return left_length_[left] == length && same_text(left_begin_[left], begin, length);
+    }
+
     // The id of the left part t_[begin, begin + length) under `key`, or empty.
     std::uint32_t left_id(std::uint64_t key, std::size_t begin, std::size_t length) const {
         std::uint32_t id = KeyIndex::empty;
         lefts_.for_each(key, [&](std::uint32_t left) {
             // Invariant: one id per distinct left part text; ids are taken on equal texts only.
-            if (left_length_[left] != length || !same_text(left_begin_[left], begin, length)) return false;
+            if (!is_left(left, begin, length)) return false;
             id = left;
             return true;
         });
@@ -358,12 +378,14 @@ private:
         for (std::size_t k = 0; k < spans.size(); ++k) {
             span_anchor_[k] = spans[k].begin + keys[k].anchor;
             if (k + prefetch_distance < spans.size()) lefts_.prefetch(keys[k + prefetch_distance].key);
-            std::uint32_t left = left_id(keys[k].key, spans[k].begin, keys[k].anchor);
-            if (left == KeyIndex::empty) {
-                left = left_count_++;
+            // Invariant: one id per distinct left part text; ids are taken on equal texts only.
+            const std::uint32_t left = lefts_.find_or_insert(keys[k].key, left_count_, [&](std::uint32_t other) {
+                return is_left(other, spans[k].begin, keys[k].anchor);
+            });
+            if (left == left_count_) {
+                ++left_count_;
                 left_begin_.push_back(spans[k].begin);
                 left_length_.push_back(keys[k].anchor);
-                lefts_.insert(keys[k].key, left);
                 left_filter_.add(keys[k].key);
             }
             span_left_[k] = left;
@@ -495,7 +517,7 @@ private:
                         continue;
                     }
                     const std::uint64_t h = prefix[(q + r) & wrap] - prefix[q & wrap] * power[r];
-                    const std::uint64_t key = hash_(h ^ salt[i]);
+                    const std::uint64_t key = key_of(h ^ salt[i]);
                     if (!right_filter_.may_have(key)) continue;
                     if (!spend<RightProbe>()) return false;
                     probes.push_back({q, r, key});
@@ -713,7 +735,7 @@ private:
     std::basic_string_view<Char> t_;
     std::size_t n_;
     const CharClasses& cls_;
-    KeyHash hash_;
+    KeyHash hash_;        // nullptr: mix
     std::size_t budget_;  // bytes the occurrences and look-ups may take
     std::size_t spent_ = 0;
 
