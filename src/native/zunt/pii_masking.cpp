@@ -250,7 +250,9 @@ private:
 
     // Whether left part `left` is the text t_[begin, begin + length).
     bool is_left(std::uint32_t left, std::size_t begin, std::size_t length) const {
-        return left_length_[left] == length && same_text(left_begin_[left], begin, length);
+        const std::uint32_t k = left_span_[left];
+        const std::size_t own_begin = (*spans_)[k].begin;
+        return span_anchor_[k] - own_begin == length && same_text(own_begin, begin, length);
     }
 
     // The id of the left part t_[begin, begin + length) under `key`, or empty.
@@ -371,6 +373,8 @@ private:
             keys.push_back({i - s.begin, left_key(i - s.begin, hl), hr});
         }
         // The left parts' ids; the look-ups run ahead of their use.
+        spans_ = &spans;
+        left_span_.reserve(spans.size());
         lefts_ = KeyIndex(spans.size());
         left_filter_ = KeyFilter(spans.size());
         span_anchor_.resize(spans.size());
@@ -384,8 +388,7 @@ private:
             });
             if (left == left_count_) {
                 ++left_count_;
-                left_begin_.push_back(spans[k].begin);
-                left_length_.push_back(keys[k].anchor);
+                left_span_.push_back(static_cast<std::uint32_t>(k));
                 left_filter_.add(keys[k].key);
             }
             span_left_[k] = left;
@@ -762,7 +765,8 @@ private:
     std::vector<std::size_t> span_anchor_;  // per found span, where its anchor is
     std::vector<std::uint32_t> span_left_;  // per found span, its left part's id
     std::uint32_t left_count_ = 0;
-    std::vector<std::size_t> left_begin_, left_length_;  // per left id, where its text is
+    const std::vector<Span>* spans_ = nullptr;
+    std::vector<std::uint32_t> left_span_;  // per left id, the found span whose left part it is
     KeyIndex lefts_, rights_;
     KeyFilter left_filter_, right_filter_;
     std::vector<char> left_lengths_;               // [a]: some left part has length a
