@@ -374,7 +374,6 @@ private:
         }
         // The left parts' ids; the look-ups run ahead of their use.
         spans_ = &spans;
-        left_span_.reserve(spans.size());
         lefts_ = KeyIndex(spans.size());
         left_filter_ = KeyFilter(spans.size());
         span_anchor_.resize(spans.size());
