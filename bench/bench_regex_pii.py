@@ -1,4 +1,4 @@
-"""Times zunt_core.logger.regex_pii_logger_handler against bench/regex_pii_baseline.py.
+"""Times zunt_core.logger.regex_pii_logger_handler against tests/zunt_core/logger/regex_pii_reference.py.
 
 Run by hand: .venv/bin/python bench/bench_regex_pii.py [--lines N] [--repeat N]
 Same interpreter, same log lines: most without personal data, some with each
@@ -18,8 +18,10 @@ import sys
 import time
 import uuid
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import regex_pii_baseline as py  # noqa: E402
+# The plain-Python reference lives beside the handler's tests.
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "zunt_core", "logger"))
+import regex_pii_reference as py  # noqa: E402
 
 from zunt_core.logger import regex_pii_logger_handler as native  # noqa: E402
 

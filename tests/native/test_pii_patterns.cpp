@@ -1,3 +1,4 @@
+#include "zunt/pii_masking.hpp"
 #include "zunt/pii_patterns.hpp"
 
 #include <gtest/gtest.h>
@@ -190,6 +191,40 @@ TEST(PiiPatterns, ReplaceIsNonOverlappingFromTheLeft) {
     EXPECT_EQ(out, "bb");
     EXPECT_TRUE(replace_all(std::string_view("aaa"), std::string_view("aa"), std::string_view("b"), out));
     EXPECT_EQ(out, "ba");
+    EXPECT_FALSE(replace_all(std::string_view("abc"), std::string_view(""), std::string_view("y"), out));
+    // Against a plain search, on texts and needles over two or three letters
+    // (periodic needles, needles that end in a letter they repeat, windows
+    // whose next letter is or is not in the needle).
+    std::mt19937 random(3);
+    auto draw = [&](std::size_t letters, std::size_t size) {
+        std::u32string t;
+        for (std::size_t i = 0; i < size; ++i) t += static_cast<char32_t>(U'a' + random() % letters);
+        return t;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const std::u32string text = draw(2 + i % 2, random() % 40);
+        const std::u32string old_text = draw(2 + i % 2, 1 + random() % 6);
+        std::u32string expected;
+        std::size_t copied = 0;
+        for (std::size_t at = text.find(old_text); at != std::u32string::npos; at = text.find(old_text, copied)) {
+            expected += text.substr(copied, at - copied) + U"#";
+            copied = at + old_text.size();
+        }
+        expected += text.substr(copied);
+        std::u32string wide = U"unchanged";
+        EXPECT_EQ(replace_all(std::u32string_view(text), std::u32string_view(old_text), std::u32string_view(U"#"), wide),
+                  copied != 0);
+        if (copied != 0) {
+            EXPECT_EQ(wide, expected);
+        }
+        const std::string bytes(text.begin(), text.end()), old_bytes(old_text.begin(), old_text.end());
+        std::string narrow = "unchanged";
+        if (replace_all(std::string_view(bytes), std::string_view(old_bytes), std::string_view("#"), narrow)) {
+            EXPECT_EQ(std::u32string(narrow.begin(), narrow.end()), expected);
+        } else {
+            EXPECT_EQ(copied, 0u);
+        }
+    }
 }
 
 TEST(PiiPatterns, MaskReplacesEveryOccurrenceOfEachFoundText) {
@@ -238,20 +273,7 @@ struct MaskCase {
     std::string_view expected;
 };
 
-const MaskForm& form_of(Pattern p) {
-    switch (p) {
-        case Pattern::ktp:
-            return ktp_mask;
-        case Pattern::npwp:
-            return npwp_mask;
-        case Pattern::phone_unbroken:
-        case Pattern::phone_grouped:
-            return phone_mask;
-        case Pattern::email:
-            return email_mask;
-    }
-    return email_mask;
-}
+const MaskForm& form_of(Pattern p) { return pattern_row(p).mask; }
 
 }  // namespace
 
@@ -405,5 +427,142 @@ TEST(PiiPatterns, FormsWhoseMasksCanMakeOccurrencesAreReplacedStepByStep) {
     for (const FormCase& c : cases) {
         EXPECT_EQ(step_by_step(Pattern::email, c.form, c.text), c.expected) << c.text;
         EXPECT_EQ(masked(Pattern::email, c.form, c.text), c.expected) << c.text;
+    }
+}
+
+namespace {
+
+// Hashes for the index keys that make texts meet: all keys equal (one slot,
+// one tag), or equal tags in different slots.
+std::uint64_t one_key(std::uint64_t) { return 0; }
+std::uint64_t one_tag(std::uint64_t x) { return x & 0xffffffffu; }
+
+template <class Char>
+MaskRoute route_of(Pattern p, std::basic_string_view<Char> text, const MaskingTuning& tuning, const PatternRow& row,
+                   std::basic_string<Char>& out) {
+    return mask_spans(row, row.mask, text, classes, find_all(p, text, classes), out, tuning);
+}
+
+}  // namespace
+
+TEST(PiiMasking, ExactWhenEveryKeyCollides) {
+    // Left parts of equal length sharing a right part, and right parts of
+    // equal length sharing a left part, looked up elsewhere in the line:
+    // every look-up meets every text, and only the comparison of the texts
+    // tells them apart.
+    const std::vector<std::pair<Pattern, std::string_view>> lines = {
+        {Pattern::email, "ab@x.cc cd@x.cc ef@x.cc _cd@x.cc.x ab@x.ccc zef@x.cc"},
+        {Pattern::email, "ab@x.cc ab@y.cc ab@z.cc ab@y.cc.d ab@z.ccc ab@w.cc"},
+        {Pattern::email, "ab@cd.ab@cd.ab ab@cd.ab x@y.cc@z.dd cc@z.dd"},
+        {Pattern::npwp, "01.234.567.8-901.234 01.234.567.8-901.235 11.234.567.8-901.234 01.234.567.8-901.2345"},
+        {Pattern::phone_grouped, "+62 812-3456-7890 +62 812-3456-7891 0812 3456 7890 _+62 812-3456-7891"},
+        {Pattern::phone_unbroken, "081234567890 081234567891 x081234567890 62810812345678 0812345678"},
+        {Pattern::ktp, "3201019931900001 3201019931900002 32010199319000013201019931900002 x3201019931900001"},
+    };
+    for (const KeyHash hash : {one_key, one_tag}) {
+        const MaskingTuning tuning{.key_hash = hash};
+        for (const auto& [p, line] : lines) {
+            std::string out;
+            EXPECT_EQ(route_of(p, line, tuning, pattern_row(p), out), MaskRoute::one_pass) << line;
+            EXPECT_EQ(out, step_by_step(p, form_of(p), line)) << line;
+        }
+        DenseLines dense(29);
+        for (int i = 0; i < 600; ++i) {
+            const std::u32string line = dense.next(i % 2 == 1);
+            for (Pattern p : all_patterns) {
+                std::u32string out = line;
+                route_of(p, std::u32string_view(line), tuning, pattern_row(p), out);
+                ASSERT_EQ(out, step_by_step(p, form_of(p), std::u32string_view(line))) << "pattern " << int(p) << " line " << i;
+            }
+        }
+    }
+}
+
+TEST(PiiMasking, PastTheMemoryBudgetEachFoundTextIsLookedForAnew) {
+    // Nested addresses: local parts suffixes and domains prefixes of one
+    // another, each also found on its own; the occurrences grow faster than
+    // the line.
+    std::string nested;
+    for (int i = 1; i <= 40; ++i) {
+        for (int r = 1; r <= 40; ++r) nested += std::string(static_cast<std::size_t>((i * 7 + r * 3) % 40 + 1), 'a') + "@b" + [&] {
+            std::string d;
+            for (int k = 0; k < (r * 11 + i) % 40 + 1; ++k) d += ".cc";
+            return d;
+        }() + " ";
+    }
+    const std::string expected = step_by_step(Pattern::email, email_mask, std::string_view(nested));
+    std::string out;
+    EXPECT_EQ(route_of(Pattern::email, std::string_view(nested), MaskingTuning{}, pattern_row(Pattern::email), out),
+              MaskRoute::searched);
+    EXPECT_EQ(out, expected);
+    // Unbounded, the same line is masked in one pass, with the same text.
+    const MaskingTuning unbounded{.bytes_per_unit = 1 << 20};
+    EXPECT_EQ(route_of(Pattern::email, std::string_view(nested), unbounded, pattern_row(Pattern::email), out),
+              MaskRoute::one_pass);
+    EXPECT_EQ(out, expected);
+    // No budget at all: every found text of every line is looked for anew,
+    // at the anchors or by a search of the line, with the same results.
+    const MaskingTuning none{.bytes_per_unit = 0, .bytes_fixed = 0};
+    DenseLines dense(31);
+    for (int i = 0; i < 300; ++i) {
+        const std::u32string line = dense.next(i % 2 == 1);
+        for (Pattern p : all_patterns) {
+            std::u32string out32 = line;
+            const auto spans = find_all(p, std::u32string_view(line), classes);
+            if (spans.empty()) continue;
+            EXPECT_EQ(route_of(p, std::u32string_view(line), none, pattern_row(p), out32), MaskRoute::searched);
+            ASSERT_EQ(out32, step_by_step(p, form_of(p), std::u32string_view(line))) << "pattern " << int(p) << " line " << i;
+        }
+    }
+    // Ordinary lines stay in one pass under the default budget.
+    std::string ordinary;
+    for (int i = 0; i < 2000; ++i) ordinary += "to user" + std::to_string(i) + "@mail.com hp 0812" + std::to_string(10000000 + i) + " ";
+    EXPECT_EQ(route_of(Pattern::email, std::string_view(ordinary), MaskingTuning{}, pattern_row(Pattern::email), out),
+              MaskRoute::one_pass);
+    EXPECT_EQ(route_of(Pattern::phone_unbroken, std::string_view(ordinary), MaskingTuning{},
+                       pattern_row(Pattern::phone_unbroken), out),
+              MaskRoute::one_pass);
+}
+
+TEST(PiiMasking, FoundTextsOutsideTheirSetsAreReplacedStepByStep) {
+    // Rows whose sets leave out a character that the found texts have: the
+    // walk would stop at it and leave occurrences, the found text itself
+    // included, unmasked.
+    PatternRow no_x_in_domains = pattern_row(Pattern::email);
+    no_x_in_domains.right = AsciiSet::where([](char32_t c) { return c != 'x' && pattern_row(Pattern::email).right.has(c); });
+    PatternRow no_dot_in_local_parts = pattern_row(Pattern::email);
+    no_dot_in_local_parts.left = AsciiSet::where([](char32_t c) { return c != '.' && c != '@' && pattern_row(Pattern::email).left.has(c); });
+    PatternRow no_anchor = pattern_row(Pattern::email);
+    no_anchor.anchors = AsciiSet();
+    PatternRow no_dash_after_anchor = pattern_row(Pattern::phone_grouped);
+    no_dash_after_anchor.right = AsciiSet::where([](char32_t c) { return c >= '0' && c <= '9'; });
+    struct Case {
+        const PatternRow* row;
+        std::string_view line;
+    };
+    const std::vector<Case> cases = {
+        {&no_x_in_domains, "ab@xy.cc zab@xy.cc ab@xy.cc.dd"},
+        {&no_dot_in_local_parts, "a.b@c.de za.b@c.de a.b@c.de"},
+        {&no_anchor, "ab@cd.ef ab@cd.ef.gh"},
+        {&no_dash_after_anchor, "+62 812-3456-7890 _+62 812-3456-7890"},
+    };
+    for (const Case& c : cases) {
+        const Pattern p = c.row->pattern;
+        std::string out;
+        EXPECT_EQ(route_of(p, c.line, MaskingTuning{}, *c.row, out), MaskRoute::step_by_step) << c.line;
+        EXPECT_EQ(out, step_by_step(p, form_of(p), c.line)) << c.line;
+        EXPECT_EQ(route_of(p, c.line, MaskingTuning{}, pattern_row(p), out), MaskRoute::one_pass) << c.line;
+    }
+}
+
+TEST(PiiMasking, EmptyFoundTextsMaskNothing) {
+    // As a scan that matches empty text gives them: between and around the
+    // found texts. Replacing them would put a mask between every two characters.
+    const std::string_view line = "ab@cd.ef x ab@cd.ef";
+    const std::vector<Span> spans = {{0, 0}, {0, 8}, {8, 8}, {9, 9}, {10, 10}, {19, 19}};
+    for (const MaskingTuning& tuning : {MaskingTuning{}, MaskingTuning{.bytes_per_unit = 0, .bytes_fixed = 0}}) {
+        std::string out;
+        mask_spans(pattern_row(Pattern::email), email_mask, line, classes, spans, out, tuning);
+        EXPECT_EQ(out, "ab******ef x ab******ef");
     }
 }

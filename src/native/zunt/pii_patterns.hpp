@@ -68,25 +68,13 @@ private:
     Lookup non_ascii_;
 };
 
-// The patterns, in the order in which the masking applies them.
-enum class Pattern : std::uint8_t {
-    // (\d{8}([04][1-9]|[1256][0-9]|[37][01])\d{2}\d{4})(?![a-zA-Z0-9])
-    ktp,
-    // ([\d]{2}[.][\d]{3}[.][\d]{3}[.][\d][-][\d]{3}[.][\d]{3}\b)
-    npwp,
-    // (?<!\w)(?:\+62|0|62)(?:8[1-9]|2[1-9]|3[1-468]|5[1-9]|7[0-8]|9[0-8])[0-9]{7,10}\b
-    phone_unbroken,
-    // (?<!\w)(?:\+62|0|62)\s?(?:8[1-9]|2[1-9]|3[1-468]|5[1-9]|7[0-8]|9[0-8])\d{0,2}[-\s]\d{3,4}[-\s]\d{3,4}\b
-    phone_grouped,
-    // ([a-zA-Z0-9._%+-]+@[a-zA-Z0-9.-]+\.[a-zA-Z]{2,})
-    email,
-};
+// The patterns, in the order in which the masking applies them. Each has
+// one row in the pattern table below; see "Changing a pattern" in
+// pii_masking.md for everything else that follows a pattern.
+enum class Pattern : std::uint8_t { ktp, npwp, phone_unbroken, phone_grouped, email };
 
 inline constexpr Pattern all_patterns[] = {Pattern::ktp, Pattern::npwp, Pattern::phone_unbroken,
                                            Pattern::phone_grouped, Pattern::email};
-
-// The source text of a pattern, exactly as `re.compile` is given it.
-std::string_view pattern_source(Pattern p);
 
 // A match: code-unit offsets [begin, end) into the scanned text.
 struct Span {
@@ -113,6 +101,58 @@ inline constexpr MaskForm npwp_mask{2, ".***.***.", 2};
 inline constexpr MaskForm phone_mask{4, "******", 4};
 inline constexpr MaskForm email_mask{2, "******", 2};
 
+// A set of ASCII characters.
+class AsciiSet {
+public:
+    constexpr AsciiSet() = default;
+
+    // The ASCII characters for which `pred` holds.
+    template <class Pred>
+    static constexpr AsciiSet where(Pred pred) {
+        AsciiSet s;
+        for (char32_t c = 0; c < 128; ++c) {
+            if (pred(c)) s.bits_[c / 64] |= std::uint64_t{1} << (c % 64);
+        }
+        return s;
+    }
+
+    constexpr bool has(char32_t c) const { return c < 128 && (bits_[c / 64] >> (c % 64) & 1) != 0; }
+
+private:
+    std::uint64_t bits_[2] = {0, 0};
+};
+
+// Everything the scanners, the masking and the handler know of one pattern.
+//
+// Every found text has at least one anchor character; the first one splits it
+// into its left part (before it, no anchor among them) and its right part
+// (from it on). The part sets hold the ASCII characters that a found text can
+// have in its left part and in its right part past the anchor; characters
+// beyond ASCII count as allowed there. The masking rests on these sets, and
+// checks each found text against them.
+struct PatternRow {
+    Pattern pattern;
+    std::string_view source;  // exactly as `re.compile` is given it
+    std::vector<Span> (*scan_bytes)(std::string_view, const CharClasses&);
+    std::vector<Span> (*scan_points)(std::u32string_view, const CharClasses&);
+    AsciiSet anchors;             // the ASCII anchors
+    std::uint8_t anchor_classes;  // beyond ASCII, the members of these classes are anchors
+    AsciiSet left;
+    AsciiSet right;
+    MaskForm mask;
+
+    bool anchors_beyond_ascii() const { return anchor_classes != 0; }
+    bool is_anchor(char32_t c, const CharClasses& classes) const {
+        return c < 128 ? anchors.has(c) : (classes.of(c) & anchor_classes) != 0;
+    }
+};
+
+// The row of `p`.
+const PatternRow& pattern_row(Pattern p);
+
+// The source text of a pattern, exactly as `re.compile` is given it.
+inline std::string_view pattern_source(Pattern p) { return pattern_row(p).source; }
+
 // The mask a found text gets: head, middle, tail (Python's t[:h] + m + t[-k:]).
 template <class Char>
 std::basic_string<Char> masked_form(std::basic_string_view<Char> found, const MaskForm& form);
@@ -125,16 +165,18 @@ bool replace_all(std::basic_string_view<Char> text, std::basic_string_view<Char>
                  std::basic_string_view<Char> new_text, std::basic_string<Char>& out);
 
 // One masking step: the found texts of `p` in `text` (all found before any
-// is replaced), then, in the order found, every occurrence of each found text
-// in the current text replaced by its masked form. Returns false, leaving
-// `out` alone, when the pattern finds nothing.
+// is replaced), then, in the order found, every occurrence of each non-empty
+// found text in the current text replaced by its masked form (an empty one
+// masks nothing). Returns false, leaving `out` alone, when the pattern finds
+// no non-empty text.
 //
-// The result is computed from the occurrences of the found texts in `text`,
-// in time linear in its length however many matches it holds (for e-mail
-// addresses nested inside one another, more: see pii_patterns.cpp). That
-// needs a form whose middle has a '*' and keeps the found texts' occurrences
-// apart, as the built-in forms do; with any other form the replacements are
-// made one after the other.
+// The result is computed in one pass from the occurrences of the found texts
+// in `text` (pii_masking.cpp, pii_masking.md), in time and memory linear in
+// its length. Where that does not apply (a form whose masks could make new
+// occurrences, a found text outside its pattern's sets, or more occurrences
+// than the memory budget holds, as on lines of e-mail addresses nested in one
+// another) the replacements are made one after the other, in memory linear in
+// the text.
 template <class Char>
 bool mask(Pattern p, const MaskForm& form, std::basic_string_view<Char> text, const CharClasses& classes,
           std::basic_string<Char>& out);

@@ -64,7 +64,7 @@ const pii::CharClasses unicode_classes(host_class_of);
 enum class HandlerName {
     // the built-in patterns, in pii::Pattern order
     pattern_ktp, pattern_npwp, pattern_phone_unbroken, pattern_phone_grouped, pattern_email,
-    process, enabled, get_message, msg, args,
+    process, enabled, get_message, msg, args, isascii,
     // the maskers' method names, then their constants' names, in masking order
     mask_ktp, mask_npwp, mask_phone, mask_email,
     regex_ktp, regex_npwp, regex_phone, regex_email,
@@ -132,11 +132,13 @@ private:
 // The text of one masking run. It stays in native form across the steps the
 // native matchers answer, and is a host str for steps the host's `re`
 // answers and at the end. Pure-ASCII text is scanned in place, in the str's
-// own buffer, until a step changes it.
+// own buffer, until a step changes it; other text is copied into code points
+// that the run owns. The caller's str is left as it was (no UTF-8 form is
+// made and cached on it).
 
 class MaskingText {
 public:
-    explicit MaskingText(nb::handle text) : host_(nb::borrow(text)) {}
+    MaskingText(nb::handle text, const HandlerNames& names) : host_(nb::borrow(text)), names_(names) {}
 
     // One masking step with `pattern` and the masked form `form`.
     void apply(Matchers& matchers, nb::handle pattern, const pii::MaskForm& form) {
@@ -171,14 +173,15 @@ private:
     bool to_native() {
         if (form_ != Form::host) return true;
         if (!PyUnicode_CheckExact(host_.ptr())) return false;
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(host_.ptr(), &size);
-        if (utf8 != nullptr && size == PyUnicode_GetLength(host_.ptr())) {
+        if (truthy(host_.attr(names_[HandlerName::isascii])())) {
+            // An ASCII str's UTF-8 form is its own buffer: nothing is made.
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(host_.ptr(), &size);
+            if (utf8 == nullptr) throw_current();
             ascii_view_ = std::string_view(utf8, static_cast<std::size_t>(size));
             form_ = Form::ascii;
             return true;
         }
-        if (utf8 == nullptr) PyErr_Clear();  // lone surrogates have no UTF-8 form
         Py_UCS4* points = PyUnicode_AsUCS4Copy(host_.ptr());
         if (points == nullptr) throw_current();
         const auto length = static_cast<std::size_t>(PyUnicode_GetLength(host_.ptr()));
@@ -224,6 +227,7 @@ private:
 
     // for found in re.findall(pattern, text): text = text.replace(found, masked(found))
     // A match of a pattern with groups is a tuple; its first group is the found text.
+    // An empty found text masks nothing.
     void host_step(nb::handle re, nb::handle pattern, const pii::MaskForm& form) {
         to_host();
         nb::object found_all = re.attr("findall")(pattern, host_);
@@ -234,6 +238,9 @@ private:
         for (nb::handle item : found_all) {
             nb::object found = nb::borrow(item);
             if (PyTuple_Check(item.ptr())) found = steal_or_throw(PySequence_GetItem(item.ptr(), 0));
+            const Py_ssize_t length = PyObject_Size(found.ptr());
+            if (length < 0) throw_current();
+            if (length == 0) continue;
             nb::object head = steal_or_throw(PyObject_GetItem(found.ptr(), head_slice.ptr()));
             nb::object tail = steal_or_throw(PyObject_GetItem(found.ptr(), tail_slice.ptr()));
             nb::object masked = steal_or_throw(PyNumber_Add(head.ptr(), middle.ptr()));
@@ -245,6 +252,7 @@ private:
     Form form_ = Form::host;
     bool changed_ = false;       // the native text differs from host_
     nb::object host_;            // the text (in ascii form before a change: the str scanned in place)
+    const HandlerNames& names_;
     std::string_view ascii_view_;
     std::string ascii_;
     std::u32string wide_;
@@ -254,8 +262,8 @@ private:
 // The maskers
 
 struct Masker {
-    bool pattern_list;  // the constant is a list of patterns, applied in order
-    pii::MaskForm form;
+    bool pattern_list;      // the constant is a list of patterns, applied in order
+    pii::Pattern patterns;  // whose row's mask form it applies (the first of its patterns)
     Impl impl;
 };
 
@@ -268,26 +276,27 @@ nb::object RegexLoggerHandler_process_message_using_regex(Call& c);
 // In the order process_message_using_regex applies them; their method and
 // constant names are masker_method(names, i) and masker_constant(names, i).
 const Masker maskers[] = {
-    {false, pii::ktp_mask, RegexLoggerHandler_mask_ktp_number},
-    {false, pii::npwp_mask, RegexLoggerHandler_mask_npwp_number},
-    {true, pii::phone_mask, RegexLoggerHandler_mask_phone_number},
-    {false, pii::email_mask, RegexLoggerHandler_mask_email_address},
+    {false, pii::Pattern::ktp, RegexLoggerHandler_mask_ktp_number},
+    {false, pii::Pattern::npwp, RegexLoggerHandler_mask_npwp_number},
+    {true, pii::Pattern::phone_unbroken, RegexLoggerHandler_mask_phone_number},
+    {false, pii::Pattern::email, RegexLoggerHandler_mask_email_address},
 };
 
 void apply_masker(Matchers& matchers, nb::handle self, nb::handle constant_name, const Masker& m,
                   MaskingText& text) {
     nb::object constant = get_attr(self, constant_name);
+    const pii::MaskForm& form = pii::pattern_row(m.patterns).mask;
     if (!m.pattern_list) {
-        text.apply(matchers, constant, m.form);
+        text.apply(matchers, constant, form);
         return;
     }
-    for (nb::handle pattern : constant) text.apply(matchers, pattern, m.form);
+    for (nb::handle pattern : constant) text.apply(matchers, pattern, form);
 }
 
 nb::object run_masker(Call& c, std::size_t i) {
     const HandlerNames names(c.closure());
     Matchers matchers(c, names);
-    MaskingText text(c[1]);
+    MaskingText text(c[1], names);
     apply_masker(matchers, c[0], masker_constant(names, i), maskers[i], text);
     return text.result();
 }
@@ -323,7 +332,7 @@ private:
 nb::object process_message(Call& c, nb::handle self, nb::handle message, OwnMethods& methods) {
     const HandlerNames names(c.closure());
     Matchers matchers(c, names);
-    MaskingText text(message);
+    MaskingText text(message, names);
     for (std::size_t i = 0; i < std::size(maskers); ++i) {
         if (methods.own(masker_method(names, i), maskers[i].impl)) {
             apply_masker(matchers, self, masker_constant(names, i), maskers[i], text);
@@ -406,6 +415,7 @@ void build_zunt_core_logger_regex_pii_logger_handler(ModuleScope& m) {
         {get_message, "getMessage"},
         {msg, "msg"},
         {args, "args"},
+        {isascii, "isascii"},
         {mask_ktp, "mask_ktp_number"},
         {mask_npwp, "mask_npwp_number"},
         {mask_phone, "mask_phone_number"},

@@ -1,7 +1,12 @@
 import itertools
 import logging
+import pathlib
+import sys
 
 import pytest
+
+# regex_pii_reference.py (the plain-Python masking the tests and bench/ compare with) lives beside the tests.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
 
 class Capture(logging.Handler):
