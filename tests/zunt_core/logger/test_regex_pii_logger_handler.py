@@ -11,6 +11,7 @@ from hypothesis import strategies as st
 # The plain-Python handler that the benchmarks time against: the host's `re`
 # and `str.replace` running the same steps.
 import regex_pii_reference
+from hypothesis_profiles import examples
 
 from zunt_core.logger import regex_pii_logger_handler as M
 from zunt_core.logger.regex_pii_logger_handler import RegexLoggerHandler, init_regex_pii_logging_handler
@@ -223,7 +224,7 @@ def assert_same_as_host(text):
         assert getattr(handler, name)(text) == getattr(reference, name)(text), (name, text)
 
 
-@settings(max_examples=3000, deadline=None)
+@settings(max_examples=examples(full=3000), deadline=None)
 @given(texts)
 def test_same_results_as_the_host_re(text):
     assert_same_as_host(text)
@@ -234,13 +235,13 @@ long_texts = st.lists(st.tuples(texts, st.integers(1, 80)), min_size=1, max_size
     lambda parts: "".join(text * times for text, times in parts))
 
 
-@settings(max_examples=150, deadline=None)
+@settings(max_examples=examples(full=150), deadline=None)
 @given(long_texts)
 def test_same_results_as_the_host_re_on_long_texts(text):
     assert_same_as_host(text)
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=examples(full=300), deadline=None)
 @given(st.text())
 def test_same_results_as_the_host_re_on_any_text(text):
     assert_same_as_host(text)
@@ -276,13 +277,13 @@ def dense_lines(draw):
     return "".join(piece + between for piece, between in parts)
 
 
-@settings(max_examples=2000, deadline=None)
+@settings(max_examples=examples(full=2000), deadline=None)
 @given(dense_lines())
 def test_same_results_as_the_host_re_on_dense_lines(text):
     assert_same_as_host(text)
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(full=60), deadline=None)
 @given(st.lists(st.tuples(dense_lines(), st.integers(1, 200)), min_size=1, max_size=4).map(
     lambda parts: "".join(text * times for text, times in parts)))
 def test_same_results_as_the_host_re_on_long_dense_lines(text):
@@ -299,7 +300,7 @@ nested_addresses = st.lists(
 ).map(lambda items: "".join(local * i + "@b" + ".cc" * r + glue for local, i, r, glue in items))
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=examples(full=300), deadline=None)
 @given(nested_addresses)
 def test_same_results_as_the_host_re_on_nested_addresses(text):
     assert_same_as_host(text)
@@ -325,7 +326,7 @@ colliding_lines = st.lists(
 ).map(lambda items: "".join("".join(item) for item in items))
 
 
-@settings(max_examples=100, deadline=None)
+@settings(max_examples=examples(full=100), deadline=None)
 @given(colliding_lines)
 def test_same_results_as_the_host_re_on_lines_whose_parts_collide(text):
     assert_same_as_host(text)
