@@ -184,7 +184,7 @@ nb::object refuse_redirect(Call& c) {
     if (status < 300 || status >= 400) return nb::none();
     response.attr("close")();
     nb::object error = c.global("requests").attr("exceptions").attr("HTTPError")(
-        nb::str("{} redirect not followed: the text goes only to api_url").attr("format")(status),
+        steal_or_throw(PyUnicode_FromFormat("%ld redirect not followed: the text goes only to api_url", status)),
         nb::arg("response") = response);
     PyErr_SetObject(type_of(error).ptr(), error.ptr());
     throw_current();
