@@ -12,11 +12,7 @@ namespace zunt::pii {
 
 namespace {
 
-// The code point of a code unit (char is signed on some platforms).
-template <class Char>
-constexpr char32_t cp(Char c) {
-    return static_cast<char32_t>(static_cast<std::make_unsigned_t<Char>>(c));
-}
+using detail::cp;
 
 // Multiplier of the polynomial hashes (odd; arithmetic mod 2^64).
 constexpr std::uint64_t hash_base = 0x9e3779b97f4a7c15ull;
@@ -51,12 +47,6 @@ public:
     }
 
     void prefetch(std::uint64_t key) const { __builtin_prefetch(&slots_[key & mask_]); }
-
-    void insert(std::uint64_t key, std::uint32_t value) {
-        std::size_t i = key & mask_;
-        while (slots_[i].value != empty) i = (i + 1) & mask_;
-        slots_[i] = Slot{tag(key), value};
-    }
 
     // The first value v under a key with the same tag for which same(v), after
     // inserting `value` when there is none.
@@ -402,19 +392,15 @@ private:
             const Span& s = spans[k];
             const std::size_t length = s.end - s.begin;
             const std::size_t a = keys[k].anchor;
-            std::uint32_t id = KeyIndex::empty;
-            rights_.for_each(keys[k].key, [&](std::uint32_t w) {
-                // Invariant: one id per distinct found text, given on equal texts only.
-                if (words_[w].length != length || !same_text(words_[w].begin, s.begin, length)) return false;
-                id = w;
-                return true;
+            const auto next_id = static_cast<std::uint32_t>(words_.size());
+            // Invariant: one id per distinct found text, given on equal texts only.
+            const std::uint32_t id = rights_.find_or_insert(keys[k].key, next_id, [&](std::uint32_t w) {
+                return words_[w].length == length && same_text(words_[w].begin, s.begin, length);
             });
-            if (id == KeyIndex::empty) {
+            if (id == next_id) {
                 learn_borders(s.begin, length);
-                id = static_cast<std::uint32_t>(words_.size());
                 words_.push_back({s.begin, length, a});
                 word_left_.push_back(span_left_[k]);
-                rights_.insert(keys[k].key, id);
                 right_filter_.add(keys[k].key);
                 if (a >= left_lengths_.size()) left_lengths_.resize(a + 1, 0);
                 left_lengths_[a] = 1;

@@ -30,12 +30,6 @@ enum class MaskRoute {
     step_by_step,  // str.replace one found text after the other (the form or a found text rules out the others)
 };
 
-// The first occurrence of a non-empty `needle` in `hay` at or after `from`,
-// or npos; in time linear in the text for bytes, as the host's str.find for
-// code points.
-std::size_t find_text(std::string_view hay, std::string_view needle, std::size_t from);
-std::size_t find_text(std::u32string_view hay, std::u32string_view needle, std::size_t from);
-
 // mask() for the found spans of `row`'s pattern in `text` (non-empty,
 // left to right, not overlapping): writes the masked text to `out` and tells
 // which way it took.

@@ -1,7 +1,5 @@
 #include "zunt/pii_patterns.hpp"
 
-#include "zunt/pii_masking.hpp"
-
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -11,11 +9,7 @@ namespace zunt::pii {
 
 namespace {
 
-// The code point of a code unit (char is signed on some platforms).
-template <class Char>
-constexpr char32_t cp(Char c) {
-    return static_cast<char32_t>(static_cast<std::make_unsigned_t<Char>>(c));
-}
+using detail::cp;
 
 constexpr bool ascii_digit(char32_t c) { return c >= '0' && c <= '9'; }
 constexpr bool ascii_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace zunt::pii {
@@ -33,6 +34,12 @@ enum CharClass : std::uint8_t {
 };
 
 namespace detail {
+
+// The code point of a code unit (char is signed on some platforms).
+template <class Char>
+constexpr char32_t cp(Char c) {
+    return static_cast<char32_t>(static_cast<std::make_unsigned_t<Char>>(c));
+}
 
 constexpr std::array<std::uint8_t, 128> make_ascii_classes() {
     std::array<std::uint8_t, 128> t{};
@@ -156,6 +163,12 @@ inline std::string_view pattern_source(Pattern p) { return pattern_row(p).source
 // The mask a found text gets: head, middle, tail (Python's t[:h] + m + t[-k:]).
 template <class Char>
 std::basic_string<Char> masked_form(std::basic_string_view<Char> found, const MaskForm& form);
+
+// The first occurrence of a non-empty `needle` in `hay` at or after `from`,
+// or npos; in time linear in the text for bytes, as the host's str.find for
+// code points.
+std::size_t find_text(std::string_view hay, std::string_view needle, std::size_t from);
+std::size_t find_text(std::u32string_view hay, std::u32string_view needle, std::size_t from);
 
 // text.replace(old, new): every non-overlapping occurrence of a non-empty
 // `old`, scanning from the left. Returns false, leaving `out` alone, when

@@ -173,7 +173,7 @@ private:
     bool to_native() {
         if (form_ != Form::host) return true;
         if (!PyUnicode_CheckExact(host_.ptr())) return false;
-        if (truthy(host_.attr(names_[HandlerName::isascii])())) {
+        if (truthy(call_method(host_, names_[HandlerName::isascii]))) {
             // An ASCII str's UTF-8 form is its own buffer: nothing is made.
             Py_ssize_t size = 0;
             const char* utf8 = PyUnicode_AsUTF8AndSize(host_.ptr(), &size);
