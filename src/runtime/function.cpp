@@ -1,6 +1,7 @@
 #include "runtime/function.hpp"
 
 #include "runtime/errors.hpp"
+#include "runtime/thread_exit.hpp"
 #include "zunt/call_errors.hpp"
 
 #include <nanobind/stl/string.h>
@@ -176,6 +177,12 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, std::size_t
         }
 
         return run_body(self, d, slots);
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        // The host ends this thread at exit: it stays here instead of
+        // unwinding the frames of the callers (runtime/thread_exit.hpp).
+        park_forever();
+#endif
     } catch (...) {
         translate_exception();
         return nullptr;
