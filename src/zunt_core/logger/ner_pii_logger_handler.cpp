@@ -2,34 +2,47 @@
 // outside named-entity-recognition service mask each record's message, for
 // the handlers that receive the record after it.
 //
-// One synchronous POST per record, through `requests` as the module binds it
-// at the time of the call. The service's answer is untrusted input: it is
-// used only when it comes from `api_url` itself (redirects are not
-// followed), is complete within one 3-second deadline from the request's
-// start, and stays under a size that no sound answer reaches. Whatever goes
-// wrong in the exchange, the message goes on unmasked, and nothing reports
-// it. While an exchange runs on a thread, records that reach any NER handler
-// on that thread (the HTTP client's debug lines) pass through untouched
-// instead of starting a request of their own.
+// One POST per record, through `requests` as the module binds it at the time
+// of the call. The service's answer is untrusted input: it is used only when
+// it comes from `api_url` itself (redirects are not followed), is complete
+// within one 3-second deadline from the start of the log call's exchange, and
+// stays under a size that no sound answer reaches. Whatever goes wrong in the
+// exchange, the message goes on unmasked, and nothing reports it.
 //
-// The deadline reaches every wait of the exchange through its sockets: each
-// socket made on the thread while the exchange runs takes, for that time, a
-// subclass of its own class whose operations (connect, send, receive, the
-// TLS handshake) first set the socket's time-out to the time left, and
-// afterwards its own again. An audit hook, installed with the first exchange
-// of the process, hands out the subclass when the socket is made; outside an
-// exchange it returns at once, and what remains is the host's own price of
-// calling a Python audit hook, paid on every audited event of the process.
-// (Keeping `requests.post` as the call leaves no other way to reach the
-// request's sockets before its headers are read.)
+// The exchange runs on a daemon thread of its own, started for it (in a copy
+// of the caller's context, so that an instrumented HTTP client records the
+// request under the caller's span), and the log call waits for it until the
+// deadline: the deadline then holds whatever `requests.post` is bound to and
+// whatever the service does, and no socket, hook or class of anyone else is
+// touched. A handler's exchanges go one at a time: the framework's lock keeps
+// its records in line, and an exchange given up at its deadline still holds
+// the handler's turn until it ends, so a service that never answers holds at
+// most one thread and one connection per handler.
+//
+// Records that reach an NER handler on a thread where an exchange runs or is
+// waited for (the HTTP client's debug lines) pass through at once, without a
+// request and without waiting for any handler's lock: the handler's lock is
+// the framework's own, wrapped so that such threads pass it. Otherwise two
+// handlers whose exchanges log through each other would wait for each other.
+//
+// The exchange thread's own frames hold their references in ExitSafeRefs and
+// park when the host ends the thread at exit (runtime/thread_exit.hpp): a
+// process may end while a slow service still holds an exchange.
 #include "runtime/builder.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/names.hpp"
+#include "runtime/thread_exit.hpp"
 #include "zunt_core/logger/emit.shared.hpp"
 #include "zunt_core/modules.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace zunt {
 
@@ -39,8 +52,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The whole exchange with the service, from the request's start to the last
-// byte of the answer.
+// One log call's whole exchange with the service: waiting for the handler's
+// turn, the request and the last byte of the answer.
 constexpr std::chrono::milliseconds exchange_deadline{3000};
 
 // The answer's body, counted after decompression, may be this many times
@@ -51,230 +64,434 @@ constexpr Py_ssize_t answer_size_floor = Py_ssize_t{1} << 20;
 // Decoded bytes asked for at each read of the body: the HTTP client (urllib3
 // 2.6 and newer) inflates no more than that per read, so a compressed bomb
 // costs one step, never its inflated size.
-constexpr int body_read_step = 65536;
+constexpr long body_read_step = 65536;
 
-// The exchange under way on this thread: its deadline, and the sockets that
-// took the deadline class meanwhile, as (socket, its own class, the deadline
-// class) triples.
-struct Exchange {
-    Clock::time_point deadline;
-    nb::list swapped;
-};
-
-thread_local Exchange* exchange_under_way = nullptr;
-
-double seconds_left(const Exchange& exchange) {
-    return std::chrono::duration<double>(exchange.deadline - Clock::now()).count();
+double seconds_left(Clock::time_point deadline) {
+    return std::max(0.0, std::chrono::duration<double>(deadline - Clock::now()).count());
 }
 
-// One exchange on this thread, from the request's start until its answer is
-// closed. At the end, the sockets it made get their own class back.
-class ExchangeScope {
+// ---------------------------------------------------------------------------
+// Threads of an exchange
+
+// This thread runs an exchange, or waits for one (the logging thread).
+thread_local bool in_exchange = false;
+
+class InExchange {
 public:
-    explicit ExchangeScope(Clock::time_point deadline) : previous_(exchange_under_way) {
-        exchange_.deadline = deadline;
-        exchange_under_way = &exchange_;
-    }
-    ~ExchangeScope() {
-        exchange_under_way = previous_;
-        nb::error_scope pending;
-        try {
-            for (nb::handle entry : exchange_.swapped) {
-                nb::tuple triple = nb::borrow<nb::tuple>(entry);
-                if (type_of(triple[0]).is(triple[2])) triple[0].attr("__class__") = triple[1];
-            }
-        } catch (nb::python_error&) {
-            // nothing to report to: the exchange is over, its answer already taken
-        }
-    }
-    ExchangeScope(const ExchangeScope&) = delete;
-    ExchangeScope& operator=(const ExchangeScope&) = delete;
+    InExchange() : previous_(std::exchange(in_exchange, true)) {}
+    ~InExchange() { in_exchange = previous_; }
+    InExchange(const InExchange&) = delete;
+    InExchange& operator=(const InExchange&) = delete;
 
 private:
-    Exchange exchange_;
-    Exchange* previous_;
+    bool previous_;
 };
 
-// An operation of the deadline class (closure: the same operation of the
-// socket's own class). During this thread's exchange it waits for at most
-// the time left, and raises the host's socket time-out once none is left;
-// the socket's own time-out is restored afterwards. Outside an exchange it
-// is the own class's operation.
-nb::object DeadlineSocket_operation(Call& c) {
-    nb::handle self = c[0];
-    auto operation = [&] {
-        nb::object args = steal_or_throw(PySequence_Concat(nb::make_tuple(self).ptr(), c[1].ptr()));
-        return steal_or_throw(PyObject_Call(c.closure().ptr(), args.ptr(), c[2].ptr()));
-    };
-    const Exchange* exchange = exchange_under_way;
-    if (exchange == nullptr) return operation();
-    const double left = seconds_left(*exchange);
-    if (left <= 0) raise(PyExc_TimeoutError, "timed out");
-    nb::object own = self.attr("gettimeout")();
-    self.attr("settimeout")(left);
-    nb::object result;
-    try {
-        result = operation();
-    } catch (nb::python_error&) {
-        try {
-            self.attr("settimeout")(own);
-        } catch (nb::python_error&) {
-            // the operation's own error is the one to raise
-        }
-        throw;
+// ---------------------------------------------------------------------------
+// The handler's lock
+
+// The lock the framework takes around each record's emit (the one the
+// handler's createLock made), wrapped: a thread of an exchange passes it
+// without taking it, every other thread takes the lock itself. It also holds
+// the handler's turn for exchanges: `busy` is held from the start of one of
+// the handler's exchanges to its end, which may come after the log call that
+// started it has given up.
+struct HandlerLock {
+    PyObject ob_base;
+    PyObject* lock;  // the framework's lock, or None for the lock of no handler
+    PyObject* busy;  // a threading.Lock
+    pid_t pid;       // the process that made `busy`
+};
+
+PyTypeObject* handler_lock_type = nullptr;
+PyObject* name_acquire = nullptr;
+PyObject* name_release = nullptr;
+PyObject* name_at_fork_reinit = nullptr;
+
+HandlerLock* as_handler_lock(PyObject* obj) { return reinterpret_cast<HandlerLock*>(obj); }
+
+bool is_handler_lock(nb::handle obj) { return obj.is_valid() && Py_TYPE(obj.ptr()) == handler_lock_type; }
+
+// A new threading.Lock, as the host's threading module makes one now.
+PyObject* new_host_lock() {
+    PyObject* threading = PyImport_ImportModule("threading");
+    if (threading == nullptr) return nullptr;
+    PyObject* factory = PyObject_GetAttrString(threading, "Lock");
+    Py_DECREF(threading);
+    if (factory == nullptr) return nullptr;
+    PyObject* lock = PyObject_CallNoArgs(factory);
+    Py_DECREF(factory);
+    return lock;
+}
+
+// lock.<name>(*args, **kwargs) of the wrapped lock, for a method called with
+// the vectorcall convention.
+PyObject* call_wrapped(PyObject* self, PyObject* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const Py_ssize_t total = nargs + (kwnames != nullptr ? PyTuple_Size(kwnames) : 0);
+    constexpr Py_ssize_t small = 6;
+    PyObject* local[small + 1];
+    std::vector<PyObject*> large;
+    PyObject** argv = local;
+    if (total > small) {
+        large.resize(static_cast<std::size_t>(total) + 1);
+        argv = large.data();
     }
-    self.attr("settimeout")(own);
-    return result;
-}
-
-// The operations that wait: every one the HTTP client and the host's TLS
-// layer use on a connection.
-constexpr const char* waiting_operations[] = {"connect", "connect_ex", "recv", "recv_into",
-                                              "send", "sendall", "do_handshake"};
-
-// class <name>(base): __slots__ = (), with each waiting operation of base
-// given the deadline. The same layout as base, so a socket of base can take
-// it as its class and give it back.
-nb::object deadline_socket_class(ModuleScope& m, const char* name, nb::handle base) {
-    ClassBuilder cls(m, name, nb::make_tuple(base),
-                     "A socket of an exchange with the masking service: each operation that waits gets only the "
-                     "time left of the exchange's deadline.");
-    cls.unbound().attr("__slots__", nb::tuple());
-    for (const char* operation : waiting_operations) {
-        nb::object own = attr_or_missing(base, operation);
-        if (!own.is_valid()) continue;
-        cls.method({.name = operation, .params = {arg("self"), var_args(), var_kwargs()},
-                    .impl = DeadlineSocket_operation, .closure = own});
+    argv[0] = as_handler_lock(self)->lock;
+    if (argv[0] == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError, "the handler's lock is gone");
+        return nullptr;
     }
-    return cls.build();
+    for (Py_ssize_t i = 0; i < total; ++i) argv[i + 1] = args[i];
+    return PyObject_VectorcallMethod(name, argv, static_cast<std::size_t>(nargs + 1), kwnames);
 }
 
-// sys.addaudithook's hook (closure: pairs of a socket class and its deadline
-// class). A socket of exactly one of these classes made on a thread while
-// an exchange runs there takes the deadline class until the exchange ends.
-nb::object exchange_audit_hook(Call& c) {
-    Exchange* exchange = exchange_under_way;
-    if (exchange == nullptr) return nb::none();
-    if (PyUnicode_CompareWithASCIIString(c[0].ptr(), "socket.__new__") != 0) return nb::none();
-    nb::handle sock = nb::borrow<nb::tuple>(c[1])[0];
-    nb::handle own = type_of(sock);
-    nb::tuple classes = nb::borrow<nb::tuple>(c.closure());
-    for (std::size_t i = 0; i + 1 < classes.size(); i += 2) {
-        if (!own.is(classes[i])) continue;
-        sock.attr("__class__") = classes[i + 1];
-        exchange->swapped.append(nb::make_tuple(sock, own, classes[i + 1]));
-        break;
+PyObject* HandlerLock_acquire(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (in_exchange) Py_RETURN_TRUE;
+    return call_wrapped(self, name_acquire, args, nargs, kwnames);
+}
+
+PyObject* HandlerLock_release(PyObject* self, PyObject*) {
+    if (in_exchange) Py_RETURN_NONE;
+    return call_wrapped(self, name_release, nullptr, 0, nullptr);
+}
+
+PyObject* HandlerLock_enter(PyObject* self, PyObject*) { return HandlerLock_acquire(self, nullptr, 0, nullptr); }
+
+PyObject* HandlerLock_exit(PyObject* self, PyObject* const*, Py_ssize_t) { return HandlerLock_release(self, nullptr); }
+
+// In the child of a fork (the framework calls it for every handler): the
+// wrapped lock made new, and no exchange of the parent's holding the turn.
+PyObject* HandlerLock_at_fork_reinit(PyObject* self, PyObject*) {
+    HandlerLock* h = as_handler_lock(self);
+    PyObject* busy = new_host_lock();
+    if (busy == nullptr) return nullptr;
+    Py_XDECREF(std::exchange(h->busy, busy));
+    h->pid = getpid();
+    return call_wrapped(self, name_at_fork_reinit, nullptr, 0, nullptr);
+}
+
+// What the wrapped lock has besides (its _is_owned, say) answers through it.
+PyObject* HandlerLock_getattro(PyObject* self, PyObject* name) {
+    PyObject* value = PyObject_GenericGetAttr(self, name);
+    if (value != nullptr || !PyErr_ExceptionMatches(PyExc_AttributeError)) return value;
+    PyErr_Clear();
+    PyObject* lock = as_handler_lock(self)->lock;
+    if (lock == nullptr) {
+        PyErr_SetObject(PyExc_AttributeError, name);
+        return nullptr;
     }
-    return nb::none();
+    return PyObject_GetAttr(lock, name);
 }
 
-long status_of(nb::handle response) {
-    const long status = PyLong_AsLong(response.attr("status_code").ptr());
-    if (status == -1 && PyErr_Occurred()) throw_current();
-    return status;
+PyObject* HandlerLock_repr(PyObject* self) {
+    return PyUnicode_FromFormat("<NER handler lock over %R>", as_handler_lock(self)->lock);
 }
 
-// The request's response hook: a redirect fails the request as an error
-// status does. It runs before `requests` handles the redirect, which even
-// when not following it reads the whole body of the answer to prepare the
-// next request.
-nb::object refuse_redirect(Call& c) {
-    nb::handle response = c[0];
-    const long status = status_of(response);
-    if (status < 300 || status >= 400) return nb::none();
-    response.attr("close")();
-    nb::object error = c.global("requests").attr("exceptions").attr("HTTPError")(
-        steal_or_throw(PyUnicode_FromFormat("%ld redirect not followed: the text goes only to api_url", status)),
-        nb::arg("response") = response);
-    PyErr_SetObject(type_of(error).ptr(), error.ptr());
-    throw_current();
+int HandlerLock_traverse(PyObject* self, visitproc visit, void* arg) {
+    HandlerLock* h = as_handler_lock(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(h->lock);
+    Py_VISIT(h->busy);
+    return 0;
 }
 
-// Audit hooks stay for the life of the process: the hook is added once, by
-// the first exchange.
-bool audit_hook_installed = false;
-
-void install_audit_hook(nb::handle hook) {
-    if (audit_hook_installed) return;
-    nb::module_::import_("sys").attr("addaudithook")(hook);
-    audit_hook_installed = true;
+int HandlerLock_clear(PyObject* self) {
+    HandlerLock* h = as_handler_lock(self);
+    Py_CLEAR(h->lock);
+    Py_CLEAR(h->busy);
+    return 0;
 }
 
-// NerLoggerHandler.__init__(self, api_url, api_field, pii_ner_process_enabled=False)
-nb::object NerLoggerHandler_init(Call& c) {
-    nb::handle self = c[0];
-    super_of(c.closure(), self).attr("__init__")();
-    self.attr("api_url") = c[1];
-    self.attr("api_field") = c[2];
-    self.attr("pii_ner_process_enabled") = c[3];
-    return nb::none();
+void HandlerLock_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    HandlerLock_clear(self);
+    PyTypeObject* tp = Py_TYPE(self);
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
+    free_fn(self);
+    Py_DECREF(tp);
 }
 
-Py_ssize_t size_of(nb::handle obj) {
-    const Py_ssize_t size = PyObject_Size(obj.ptr());
-    if (size < 0) throw_current();
-    return size;
+PyMethodDef handler_lock_methods[] = {
+    {"acquire", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(HandlerLock_acquire)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"release", HandlerLock_release, METH_NOARGS, nullptr},
+    {"__enter__", HandlerLock_enter, METH_NOARGS, nullptr},
+    {"__exit__", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(HandlerLock_exit)), METH_FASTCALL, nullptr},
+    {"_at_fork_reinit", HandlerLock_at_fork_reinit, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot handler_lock_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(HandlerLock_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(HandlerLock_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(HandlerLock_clear)},
+    {Py_tp_getattro, reinterpret_cast<void*>(HandlerLock_getattro)},
+    {Py_tp_repr, reinterpret_cast<void*>(HandlerLock_repr)},
+    {Py_tp_methods, handler_lock_methods},
+    {0, nullptr},
+};
+
+PyType_Spec handler_lock_spec = {
+    "zunt_core.logger.ner_pii_logger_handler._HandlerLock",
+    sizeof(HandlerLock),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    handler_lock_slots,
+};
+
+// The type, once per process; like the package's other native types it is
+// never released.
+void init_handler_lock_type() {
+    if (handler_lock_type != nullptr) return;
+    for (auto [name, text] : {std::pair{&name_acquire, "acquire"}, std::pair{&name_release, "release"},
+                              std::pair{&name_at_fork_reinit, "_at_fork_reinit"}}) {
+        if (*name == nullptr) *name = steal_or_throw(PyUnicode_InternFromString(text)).release().ptr();
+    }
+    PyObject* tp = PyType_FromSpec(&handler_lock_spec);
+    if (tp == nullptr) throw_current();
+    handler_lock_type = reinterpret_cast<PyTypeObject*>(tp);
 }
 
-// The answer's body, read as it arrives and decoded as it is read. False
-// when it grows past `limit` bytes or is not complete by the deadline.
-bool read_answer_body(nb::handle response, Clock::time_point deadline, Py_ssize_t limit) {
-    nb::object read1 = response.attr("raw").attr("read1");
-    nb::list chunks;
+nb::object make_handler_lock(nb::handle lock) {
+    nb::object busy = steal_or_throw(new_host_lock());
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(handler_lock_type, Py_tp_alloc));
+    nb::object obj = steal_or_throw(alloc(handler_lock_type, 0));
+    HandlerLock* h = as_handler_lock(obj.ptr());
+    h->lock = Py_NewRef(lock.ptr());
+    h->busy = busy.release().ptr();
+    h->pid = getpid();
+    return obj;
+}
+
+// The lock that holds the turn of a handler's exchanges: the one in its
+// lock, or, for a handler whose lock was replaced, one shared by all such
+// handlers. In the child of a fork, an exchange of the parent holds no turn.
+nb::object turn_of(nb::handle handler, nb::handle lock_name, nb::handle shared) {
+    nb::object lock = attr_or_missing(handler, lock_name);
+    HandlerLock* h = as_handler_lock(is_handler_lock(lock) ? lock.ptr() : shared.ptr());
+    if (h->pid != getpid()) {
+        PyObject* busy = steal_or_throw(new_host_lock()).release().ptr();
+        Py_XDECREF(std::exchange(h->busy, busy));
+        h->pid = getpid();
+    }
+    return nb::borrow(h->busy);
+}
+
+// ---------------------------------------------------------------------------
+// One exchange, shared by the log call and the thread that runs it
+//
+// Everything the exchange thread does with Python objects goes through
+// rt::parked (runtime/thread_exit.hpp), and it owns references only as
+// ExitSafeRefs: the host may end that thread at exit anywhere in the host's
+// code, and none of our frames is to be unwound then.
+
+struct Exchange {
+    ExitSafeRef post;    // requests.post, as bound when the log call began
+    ExitSafeRef args;    // (api_url,)
+    ExitSafeRef kwargs;  // of the request: json=..., timeout=3, ...
+    ExitSafeRef api_field;
+    ExitSafeRef message;
+    ExitSafeRef busy;    // the handler's turn, held until the exchange ends
+    Clock::time_point deadline;
+    ExitSafeRef text;    // the text to log, once an answer was taken in time
+    bool claimed = false;  // the exchange thread began, or the log call took the turn back
+};
+
+constexpr const char* exchange_capsule_name = "zunt_core.logger.ner_pii_logger_handler.Exchange";
+
+void free_exchange(PyObject* capsule) {
+    delete static_cast<Exchange*>(PyCapsule_GetPointer(capsule, exchange_capsule_name));
+}
+
+// What the exchange thread uses.
+enum class ExchangeName {
+    requests, raise_for_status, request, body, raw, read1, decode_content_kwnames, content, content_consumed, json,
+    get, close, release, join, empty_bytes, read_step, status_code, exceptions, http_error, response_kwnames,
+    count
+};
+using ExchangeNames = Table<ExchangeName>;
+
+nb::object make_exchange_names(nb::handle requests) {
+    using N = ExchangeName;
+    return ExchangeNames::make({
+        {N::requests, requests},
+        {N::raise_for_status, "raise_for_status"},
+        {N::request, "request"},
+        {N::body, "body"},
+        {N::raw, "raw"},
+        {N::read1, "read1"},
+        {N::decode_content_kwnames, nb::make_tuple(nb::str("decode_content"))},
+        {N::content, "_content"},
+        {N::content_consumed, "_content_consumed"},
+        {N::json, "json"},
+        {N::get, "get"},
+        {N::close, "close"},
+        {N::release, "release"},
+        {N::join, "join"},
+        {N::empty_bytes, nb::bytes("")},
+        {N::read_step, nb::int_(body_read_step)},
+        {N::status_code, "status_code"},
+        {N::exceptions, "exceptions"},
+        {N::http_error, "HTTPError"},
+        {N::response_kwnames, nb::make_tuple(nb::str("response"))},
+    });
+}
+
+// An entry of the exchange thread's names, as the C API takes it.
+class ExchangeNamesView {
+public:
+    explicit ExchangeNamesView(nb::handle table) : table_(table) {}
+    PyObject* operator[](ExchangeName name) const { return table_[name].ptr(); }
+
+private:
+    ExchangeNames table_;
+};
+
+// The answer's body, read as it arrives and decoded as it is read, then kept
+// on the response as its own reading would have kept it, so that json()
+// decodes it with the response's encoding rules. False when it grows past
+// `limit` bytes or is not complete by the deadline, or on an error (set).
+bool read_answer_body(PyObject* response, const ExchangeNamesView& names, Clock::time_point deadline,
+                      Py_ssize_t limit) {
+    using N = ExchangeName;
+    ExitSafeRef raw = parked::get_attr(response, names[N::raw]);
+    ExitSafeRef read1 = raw ? parked::get_attr(raw.get(), names[N::read1]) : ExitSafeRef();
+    ExitSafeRef chunks = parked::host_call([] { return PyList_New(0); });
+    if (!read1 || !chunks) return false;
+    PyObject* argv[] = {names[N::read_step], Py_True};
     Py_ssize_t size = 0;
     for (;;) {
         if (Clock::now() >= deadline) return false;
-        nb::object chunk = read1(body_read_step, nb::arg("decode_content") = true);
-        const Py_ssize_t n = size_of(chunk);
+        ExitSafeRef chunk = parked::vectorcall(read1.get(), argv, 1, names[N::decode_content_kwnames]);
+        if (!chunk) return false;
+        const Py_ssize_t n = parked::size(chunk.get());
+        if (n < 0) return false;
         if (n == 0) break;
         size += n;
         if (size > limit) return false;
-        chunks.append(chunk);
+        if (park_on_thread_exit([&] { return PyList_Append(chunks.get(), chunk.get()); }) != 0) return false;
     }
     if (Clock::now() > deadline) return false;
-    // What the response's own reading would have kept: `json()` decodes it
-    // with the response's encoding rules.
-    response.attr("_content") = nb::bytes("").attr("join")(chunks);
-    response.attr("_content_consumed") = true;
-    return true;
+    ExitSafeRef content = parked::call_method(names[N::empty_bytes], names[N::join], chunks.get());
+    return content && parked::set_attr(response, names[N::content], content.get()) == 0 &&
+           parked::set_attr(response, names[N::content_consumed], Py_True) == 0;
 }
 
 // The text to log from the service's answer: its member `api_field`, or the
-// message when the answer cannot be used (a body too large or too late, no
-// JSON object) or has no such member.
-nb::object masked_text(nb::handle self, nb::handle response, nb::handle message, Clock::time_point deadline) {
-    response.attr("raise_for_status")();
-    const Py_ssize_t limit =
-        std::max(answer_size_floor, answer_size_factor * size_of(response.attr("request").attr("body")));
-    if (!read_answer_body(response, deadline, limit)) return nb::borrow(message);
-    nb::object answer = response.attr("json")();
-    if (!PyDict_Check(answer.ptr())) return nb::borrow(message);
-    return answer.attr("get")(self.attr("api_field"), message);
+// message when the answer is no JSON object or has no such member. Null when
+// the answer cannot be used (an error status, a body too large or too late,
+// no JSON), with or without an error set.
+ExitSafeRef answer_text(const Exchange& x, PyObject* response, const ExchangeNamesView& names) {
+    using N = ExchangeName;
+    if (!parked::call_method(response, names[N::raise_for_status])) return {};
+    ExitSafeRef request = parked::get_attr(response, names[N::request]);
+    ExitSafeRef sent = request ? parked::get_attr(request.get(), names[N::body]) : ExitSafeRef();
+    const Py_ssize_t sent_size = sent ? parked::size(sent.get()) : -1;
+    if (sent_size < 0) return {};
+    const Py_ssize_t limit = std::max(answer_size_floor, answer_size_factor * sent_size);
+    if (!read_answer_body(response, names, x.deadline, limit)) return {};
+    ExitSafeRef answer = parked::call_method(response, names[N::json]);
+    if (!answer) return {};
+    if (!PyDict_Check(answer.get())) return ExitSafeRef(Py_NewRef(x.message.get()));
+    return parked::call_method(answer.get(), names[N::get], x.api_field.get(), x.message.get());
 }
 
-void close_quietly(nb::handle response) {
-    if (!response.is_valid()) return;
-    try {
-        response.attr("close")();
-    } catch (nb::python_error& e) {
-        if (!e.matches(PyExc_Exception)) throw;
+// The exchange itself, on its own thread. Any failure (the service cannot be
+// reached, a redirect, an error status, an answer too slow, too large or not
+// decodable, an error of the HTTP client of whatever kind, memory running
+// out on the answer) leaves no text, silently: nobody is there to hear it.
+void run_exchange(PyObject* job, const ExchangeNamesView& names) {
+    using N = ExchangeName;
+    auto* x = static_cast<Exchange*>(park_on_thread_exit([&] { return PyCapsule_GetPointer(job, exchange_capsule_name); }));
+    if (x == nullptr || x->claimed) {
+        parked::clear_error();
+        return;
     }
+    x->claimed = true;
+    InExchange running;
+    ExitSafeRef response = parked::call(x->post.get(), x->args.get(), x->kwargs.get());
+    ExitSafeRef text = response ? answer_text(*x, response.get(), names) : ExitSafeRef();
+    parked::clear_error();
+    if (response) {
+        parked::call_method(response.get(), names[N::close]);
+        parked::clear_error();
+    }
+    if (text && Clock::now() <= x->deadline) x->text = std::move(text);
+    parked::call_method(x->busy.get(), names[N::release]);
+    parked::clear_error();
 }
 
-// NerLoggerHandler.process_message_using_ner(self, message)
-// (closure: the audit hook and the response hook)
-//
-// Any failure of the exchange (the service cannot be reached, a redirect,
-// an error status, an answer too slow, too large or not decodable, a body
-// that is not JSON or is nested deeper than the host's parser goes, numbers
-// the host will not convert, an error of the HTTP client of whatever kind,
-// memory running out on the answer) leaves the message as it is. Errors that
-// are no Exception (an interrupt) pass.
-nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
-    nb::handle self = c[0];
-    nb::handle message = c[1];
-    const auto deadline = Clock::now() + exchange_deadline;
-    ExchangeScope exchange(deadline);
+// _exchange(job): what the exchange thread runs, in the context of the log
+// call (closure: the exchange names).
+nb::object exchange_thread_body(Call& c) {
+    run_exchange(c[0].ptr(), ExchangeNamesView(c.closure()));
+    return nb::none();
+}
+
+// The request's response hook, on the exchange thread: a redirect fails the
+// request as an error status does. It runs before `requests` handles the
+// redirect, which even when not following it reads the whole body of the
+// answer to prepare the next request. Null with the error set: the redirect's
+// error, or one of the look-ups'.
+ExitSafeRef refuse_redirect_raw(PyObject* response, const ExchangeNamesView& names) {
+    using N = ExchangeName;
+    ExitSafeRef status_code = parked::get_attr(response, names[N::status_code]);
+    if (!status_code) return {};
+    const long status = park_on_thread_exit([&] { return PyLong_AsLong(status_code.get()); });
+    if (status == -1 && PyErr_Occurred()) return {};
+    if (status < 300 || status >= 400) return ExitSafeRef(Py_NewRef(Py_None));
+    if (!parked::call_method(response, names[N::close])) return {};
+    ExitSafeRef exceptions = parked::get_attr(names[N::requests], names[N::exceptions]);
+    ExitSafeRef http_error = exceptions ? parked::get_attr(exceptions.get(), names[N::http_error]) : ExitSafeRef();
+    ExitSafeRef text = parked::host_call(
+        [&] { return PyUnicode_FromFormat("%ld redirect not followed: the text goes only to api_url", status); });
+    if (!http_error || !text) return {};
+    PyObject* argv[] = {text.get(), response};
+    ExitSafeRef error = parked::vectorcall(http_error.get(), argv, 1, names[N::response_kwnames]);
+    if (error) {
+        park_on_thread_exit(
+            [&] { PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get()); });
+    }
+    return {};
+}
+
+// _refuse_redirect(response, **kwargs) (closure: the exchange names)
+nb::object refuse_redirect(Call& c) {
+    ExitSafeRef result = refuse_redirect_raw(c[0].ptr(), ExchangeNamesView(c.closure()));
+    return steal_or_throw(result.release());
+}
+
+// ---------------------------------------------------------------------------
+// The handler
+
+// What process_message_using_ner reads at each call.
+enum class ProcessName {
+    threading, copy_context, exchange_thread_body, refuse_redirect, shared_lock,
+    lock, thread, start, join, acquire, release, run, thread_name, response,
+    count
+};
+using ProcessNames = Table<ProcessName>;
+
+// obj.<name>(args...) for a call that may wait long: should the host end
+// this thread meanwhile (at exit), it stays inside.
+template <class... Args>
+nb::object call_waiting(nb::handle obj, nb::handle name, Args... args) {
+    ExitSafeRef result = parked::call_method(obj.ptr(), name.ptr(), args.ptr()...);
+    return steal_or_throw(result.release());
+}
+
+// Waits, until the deadline, for the handler's turn: its last exchange may
+// still run after the log call that started it gave up.
+bool take_turn(const ProcessNames& names, nb::handle busy, Clock::time_point deadline) {
+    nb::object left = nb::float_(seconds_left(deadline));
+    return truthy(call_waiting(busy, names[ProcessName::acquire], nb::handle(Py_True), nb::handle(left)));
+}
+
+// The exchange for one message: its request, answer and text, on a thread
+// of its own, waited for until the deadline. Unset when no text came in time.
+nb::object exchange(const Call& c, const ProcessNames& names, nb::handle self, nb::handle message,
+                    Clock::time_point deadline) {
+    nb::object post = c.global("requests").attr("post");
     nb::dict body;
     body["text"] = message;
     nb::list entities;
@@ -282,35 +499,95 @@ nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
         entities.append(nb::str(entity));
     }
     body["entities"] = entities;
-    nb::object response;
-    nb::object text;
-    try {
-        nb::tuple hooks = nb::borrow<nb::tuple>(c.closure());
-        install_audit_hook(hooks[0]);
-        nb::dict response_hooks;
-        response_hooks["response"] = hooks[1];
-        // stream: the body is read here, within the deadline and the size
-        // limit; the request on the wire is the same.
-        response = c.global("requests").attr("post")(self.attr("api_url"), nb::arg("json") = body,
-                                                      nb::arg("timeout") = 3, nb::arg("allow_redirects") = false,
-                                                      nb::arg("stream") = true, nb::arg("hooks") = response_hooks);
-        text = masked_text(self, response, message, deadline);
-    } catch (nb::python_error& e) {
-        if (!e.matches(PyExc_Exception)) {
-            close_quietly(response);
-            throw;
-        }
-        text = nb::borrow(message);
+    nb::dict hooks;
+    hooks[names[ProcessName::response]] = names[ProcessName::refuse_redirect];
+    // stream: the body is read by the exchange, within the deadline and the
+    // size limit; the request on the wire is the same.
+    nb::dict kwargs;
+    kwargs["json"] = body;
+    kwargs["timeout"] = 3;
+    kwargs["allow_redirects"] = false;
+    kwargs["stream"] = true;
+    kwargs["hooks"] = hooks;
+    nb::object busy = turn_of(self, names[ProcessName::lock], names[ProcessName::shared_lock]);
+    auto owned = std::make_unique<Exchange>();
+    Exchange& x = *owned;
+    x.post = ExitSafeRef(post.release().ptr());
+    x.args = ExitSafeRef(nb::make_tuple(self.attr("api_url")).release().ptr());
+    x.kwargs = ExitSafeRef(kwargs.release().ptr());
+    x.api_field = ExitSafeRef(nb::object(self.attr("api_field")).release().ptr());
+    x.message = ExitSafeRef(Py_NewRef(message.ptr()));
+    x.busy = ExitSafeRef(Py_NewRef(busy.ptr()));
+    x.deadline = deadline;
+    nb::object job = steal_or_throw(PyCapsule_New(owned.get(), exchange_capsule_name, free_exchange));
+    owned.release();
+
+    if (!take_turn(names, busy, deadline)) return {};
+    // The turn is the exchange thread's to give back once it has begun the
+    // exchange; until then (the thread could not be made, or ended without
+    // beginning), the log call's.
+    auto give_back_turn = [&] {
+        if (x.claimed) return;
+        x.claimed = true;
+        call_method(busy, names[ProcessName::release]);
+    };
+    if (Clock::now() >= deadline) {
+        give_back_turn();  // it came too late to be of use
+        return {};
     }
-    close_quietly(response);
-    return text;
+    try {
+        nb::object context = names[ProcessName::copy_context]();
+        nb::object thread = names[ProcessName::threading].attr(names[ProcessName::thread])(
+            nb::arg("target") = context.attr(names[ProcessName::run]),
+            nb::arg("args") = nb::make_tuple(names[ProcessName::exchange_thread_body], job),
+            nb::arg("name") = names[ProcessName::thread_name], nb::arg("daemon") = true);
+        call_waiting(thread, names[ProcessName::start]);
+        call_waiting(thread, names[ProcessName::join], nb::float_(seconds_left(deadline)));
+    } catch (nb::python_error&) {
+        give_back_turn();
+        throw;
+    }
+    give_back_turn();
+    return x.text ? nb::borrow(x.text.get()) : nb::object();
+}
+
+// NerLoggerHandler.__init__(self, api_url, api_field, pii_ner_process_enabled=False)
+nb::object NerLoggerHandler_init(Call& c) {
+    nb::handle self = c[0];
+    super_of(c.closure(), self).attr("__init__")();
+    nb::object lock = self.attr("lock");
+    if (truthy(lock)) self.attr("lock") = make_handler_lock(lock);
+    self.attr("api_url") = c[1];
+    self.attr("api_field") = c[2];
+    self.attr("pii_ner_process_enabled") = c[3];
+    return nb::none();
+}
+
+// NerLoggerHandler.process_message_using_ner(self, message)
+// (closure: the process names)
+//
+// Any failure of the exchange leaves the message as it is, and so does a
+// deadline passed before an answer was taken. Errors that are no Exception
+// (an interrupt of the wait) pass.
+nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
+    nb::handle self = c[0];
+    nb::handle message = c[1];
+    const auto deadline = Clock::now() + exchange_deadline;
+    InExchange waiting;
+    try {
+        nb::object text = exchange(c, ProcessNames(c.closure()), self, message, deadline);
+        if (text.is_valid()) return text;
+    } catch (nb::python_error& e) {
+        if (!e.matches(PyExc_Exception)) throw;
+    }
+    return nb::borrow(message);
 }
 
 // NerLoggerHandler.emit(self, record)
 nb::object NerLoggerHandler_emit(Call& c) {
     nb::handle self = c[0];
     nb::handle record = c[1];
-    if (exchange_under_way != nullptr) return nb::none();
+    if (in_exchange) return nb::none();
     logger::emit_guarded(self, record, [&] {
         if (!truthy(self.attr("pii_ner_process_enabled"))) return;
         if (!truthy(self.attr("api_url"))) return;
@@ -336,30 +613,38 @@ void build_zunt_core_logger_ner_pii_logger_handler(ModuleScope& m) {
     m.doc("Logging handler that has an outside named-entity-recognition service mask personal data in log "
           "messages.");
     nb::object logging = m.import_bind("logging");
-    m.import_bind("requests");
+    nb::object requests = m.import_bind("requests");
+    nb::object threading = m.import("threading");
+    nb::object contextvars = m.import("contextvars");
+    init_handler_lock_type();
 
     nb::object str = builtin("str");
     nb::object bool_ = builtin("bool");
     nb::object none = nb::none();
 
-    // The deadline classes, for the host's sockets and, when the HTTP client
-    // has loaded it, its TLS sockets; the audit hook that hands them out.
-    nb::object socket_class = m.import("socket").attr("socket");
-    nb::list classes;
-    classes.append(socket_class);
-    classes.append(deadline_socket_class(m, "_DeadlineSocket", socket_class));
-    nb::dict loaded = nb::borrow<nb::dict>(PyImport_GetModuleDict());
-    if (nb::object ssl = attr_or_missing(loaded.get("ssl", nb::none()), "SSLSocket"); ssl.is_valid()) {
-        classes.append(ssl);
-        classes.append(deadline_socket_class(m, "_DeadlineSSLSocket", ssl));
-    }
-    nb::object audit_hook = m.function({.name = "_exchange_audit_hook",
-                                        .params = {arg("event"), arg("args")},
-                                        .impl = exchange_audit_hook,
-                                        .closure = nb::tuple(classes)});
+    nb::object exchange_names = make_exchange_names(requests);
+    nb::object exchange_body = m.function({.name = "_exchange", .params = {arg("job")},
+                                           .impl = exchange_thread_body, .closure = exchange_names});
     nb::object response_hook = m.function({.name = "_refuse_redirect",
                                            .params = {arg("response"), var_kwargs()},
-                                           .impl = refuse_redirect});
+                                           .impl = refuse_redirect, .closure = exchange_names});
+    using P = ProcessName;
+    nb::object process_names = ProcessNames::make({
+        {P::threading, threading},
+        {P::copy_context, nb::object(contextvars.attr("copy_context"))},
+        {P::exchange_thread_body, exchange_body},
+        {P::refuse_redirect, response_hook},
+        {P::shared_lock, make_handler_lock(none)},
+        {P::lock, "lock"},
+        {P::thread, "Thread"},
+        {P::start, "start"},
+        {P::join, "join"},
+        {P::acquire, "acquire"},
+        {P::release, "release"},
+        {P::run, "run"},
+        {P::thread_name, "zunt_core NER exchange"},
+        {P::response, "response"},
+    });
 
     ClassBuilder cls(m, "NerLoggerHandler", nb::make_tuple(logging.attr("Handler")),
                      "Logging handler that has an outside NER masking service mask each record's message.\n\n"
@@ -381,7 +666,7 @@ void build_zunt_core_logger_ner_pii_logger_handler(ModuleScope& m) {
                  .impl = NerLoggerHandler_process_message_using_ner,
                  .doc = "Send one message to the masking service and return the text to log: the answer's `api_field` "
                         "member, or the message itself when the member is missing or the request fails.",
-                 .returns = str, .closure = nb::make_tuple(audit_hook, response_hook)});
+                 .returns = str, .closure = process_names});
     cls.build();
 
     m.def({.name = "init_ner_pii_logging_handler",

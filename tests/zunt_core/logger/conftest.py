@@ -5,8 +5,11 @@ import sys
 
 import pytest
 
-# regex_pii_reference.py (the plain-Python masking the tests and bench/ compare with) lives beside the tests.
+# regex_pii_reference.py (the plain-Python masking the tests and bench/ compare with) and ner_services.py (the
+# masking services of the NER handler's tests) live beside the tests.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+
+from ner_services import Hostile, NerService  # noqa: E402  (beside the tests)
 
 
 class Capture(logging.Handler):
@@ -51,3 +54,23 @@ def make_logger():
 def make_capture():
     """Capture handlers (see Capture)."""
     return Capture
+
+
+@pytest.fixture
+def service():
+    s = NerService()
+    yield s
+    s.close()
+
+
+@pytest.fixture
+def hostile():
+    services = []
+
+    def make(tls=None):
+        services.append(Hostile(tls))
+        return services[-1]
+
+    yield make
+    for s in services:
+        s.close()

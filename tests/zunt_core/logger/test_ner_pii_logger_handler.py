@@ -11,77 +11,15 @@ import threading
 import time
 import tracemalloc
 import zlib
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
 import requests
 
+from ner_services import CLOSE, MASKED, head
 from zunt_core.logger import ner_pii_logger_handler as M
 from zunt_core.logger.ner_pii_logger_handler import NerLoggerHandler, init_ner_pii_logging_handler
 
 ENTITIES = ["EMAIL_ADDRESS", "ID_KTP", "ID_NPWP", "PHONE_NUMBER"]
-
-
-class NerService:
-    """A masking service on 127.0.0.1. Each POST gets the current answer
-    (status, body, delay, and the pause between the body's bytes when it
-    trickles them); by default the JSON object {"masked": text} with "john"
-    replaced by "[PERSON]". Keeps every request it received."""
-
-    def __init__(self):
-        self.received = []
-        self.status, self.body, self.delay, self.trickle = 200, None, 0.0, None
-        service = self
-
-        class Handler(BaseHTTPRequestHandler):
-            def do_POST(self):
-                raw = self.rfile.read(int(self.headers["Content-Length"]))
-                service.received.append({"path": self.path, "headers": dict(self.headers), "raw": raw})
-                time.sleep(service.delay)
-                body = service.body
-                if body is None:
-                    text = json.loads(raw)["text"]
-                    body = json.dumps({"masked": text.replace("john", "[PERSON]")}).encode()
-                try:
-                    self.send_response(service.status)
-                    self.send_header("Content-Type", "application/json")
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    if service.trickle is None:
-                        self.wfile.write(body)
-                        return
-                    for i in range(len(body)):
-                        self.wfile.write(body[i:i + 1])
-                        self.wfile.flush()
-                        time.sleep(service.trickle)
-                except OSError:
-                    pass  # the client gave up (time-out)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.server.daemon_threads = True
-        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/v1/mask?lang=id"
-        self.thread = threading.Thread(target=self.server.serve_forever, args=(0.05,), daemon=True)
-        self.thread.start()
-
-    def answer(self, status=200, body=None, delay=0.0, trickle=None):
-        self.status, self.body, self.delay, self.trickle = status, body, delay, trickle
-
-    def texts(self):
-        return [json.loads(r["raw"])["text"] for r in self.received]
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-
-@pytest.fixture
-def service():
-    s = NerService()
-    yield s
-    s.close()
 
 
 @pytest.fixture
@@ -367,91 +305,6 @@ def test_each_thread_waits_for_its_turn(service, make_logger, make_capture):
 
 # --- a hostile service ------------------------------------------------------------
 
-class Hostile:
-    """A masking service on 127.0.0.1 written on raw sockets. Each connection
-    is read up to the end of its request, then handed to `play(self, conn)`
-    on a thread of its own; it keeps the bodies received and counts the
-    connections accepted."""
-
-    def __init__(self, tls=None):
-        self.listener = socket.create_server(("127.0.0.1", 0))
-        self.listener.settimeout(0.05)
-        self.tls = tls
-        self.url = f"{'https' if tls else 'http'}://127.0.0.1:{self.listener.getsockname()[1]}/mask"
-        self.play = lambda service, conn: None
-        self.connections, self.bodies = 0, []
-        self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self._accept, daemon=True)
-        self.thread.start()
-
-    def _accept(self):
-        while not self.stopping.is_set():
-            try:
-                conn, _ = self.listener.accept()
-            except TimeoutError:
-                continue
-            self.connections += 1
-            threading.Thread(target=self._answer, args=(conn,), daemon=True).start()
-
-    def _answer(self, conn):
-        with conn:
-            try:
-                if self.tls:
-                    conn.settimeout(5)
-                    conn = self.tls.wrap_socket(conn, server_side=True)
-                data = b""
-                while b"\r\n\r\n" not in data:
-                    data += conn.recv(65536)
-                head, body = data.split(b"\r\n\r\n", 1)
-                length = int(next(line.split(b":")[1] for line in head.split(b"\r\n")
-                                  if line.lower().startswith(b"content-length:")))
-                while len(body) < length:
-                    body += conn.recv(65536)
-                self.bodies.append(json.loads(body))
-                self.play(self, conn)
-            except OSError:
-                pass  # the client gave up
-
-    def pause(self, seconds):
-        if self.stopping.wait(seconds):
-            raise OSError("stopping")
-
-    def trickle(self, conn, data, pause):
-        for i in range(len(data)):
-            conn.sendall(data[i:i + 1])
-            self.pause(pause)
-
-    def endless(self, conn, piece):
-        while True:
-            conn.sendall(piece)
-
-    def close(self):
-        self.stopping.set()
-        self.thread.join()
-        self.listener.close()
-
-
-@pytest.fixture
-def hostile():
-    services = []
-
-    def make(tls=None):
-        services.append(Hostile(tls))
-        return services[-1]
-
-    yield make
-    for s in services:
-        s.close()
-
-
-MASKED = b'{"masked": "user [MASKED]"}'
-CLOSE = b"Connection: close\r\n"
-
-
-def head(status=b"200 OK", *lines):
-    return b"HTTP/1.1 " + status + b"\r\n" + b"".join(line + b"\r\n" for line in lines) + b"\r\n"
-
-
 def redirect(status, location):
     return lambda s, c: s.trickle(c, head(status, b"Location: " + location, b"Content-Length: 20"), 0) or \
         s.trickle(c, MASKED[:20], 1.0)
@@ -653,41 +506,6 @@ def test_one_request_per_handler_for_one_log_call(service, root_with, handlers):
     assert service.texts() == ["user john"] + ["user [PERSON]"] * (handlers - 1)
     assert capture.seen[-1]["msg"] == "user [PERSON]"
     assert [s for s in capture.seen if s["record"].name.startswith("urllib3")]  # they passed through
-
-
-def test_the_deadline_stays_with_the_exchange(service, make_logger, make_capture):
-    """Sockets made while an exchange runs on the thread (here by a handler
-    of the HTTP client's records) get their own class back afterwards, with
-    their own time-out; sockets of other threads are never touched."""
-    made = {}
-
-    class MakesSockets(logging.Handler):
-        def emit(self, record):
-            if "here" not in made:
-                made["here"] = socket.socket()
-                made["here"].settimeout(7.0)
-                t = threading.Thread(target=lambda: made.setdefault("there", socket.socket()))
-                t.start()
-                t.join()
-                made["type there"] = type(made["there"])
-
-    client = logging.getLogger("urllib3")
-    level = client.level
-    client.setLevel(logging.DEBUG)
-    client.addHandler(spy := MakesSockets())
-    try:
-        logger = make_logger()
-        init_ner_pii_logging_handler(logger.name, service.url, "masked", True)
-        logger.addHandler(capture := make_capture())
-        logger.info("user %s", "john")
-    finally:
-        client.removeHandler(spy)
-        client.setLevel(level)
-    assert capture.seen[0]["msg"] == "user [PERSON]"
-    assert made["type there"] is socket.socket
-    assert type(made["here"]) is socket.socket and made["here"].gettimeout() == 7.0
-    for s in (made["here"], made["there"]):
-        s.close()
 
 
 @pytest.fixture(scope="module")
