@@ -19,6 +19,7 @@ struct CoroutineObject {
     PyObject* qualname;
     PyObject* wrapped;   // the function whose coroutine it stands for, or null
     PyObject* stand_in;  // the frame it shows while it has none to borrow, once asked for
+    PyObject* weakreflist;
     State state;
     bool running;
 };
@@ -571,17 +572,24 @@ int coroutine_clear(PyObject* self) {
 
 void coroutine_dealloc(PyObject* self) {
     CoroutineObject* c = as_coroutine(self);
+    // As for the host's coroutines, weak references die first, before the
+    // finaliser runs, and stay dead if it revives the coroutine. Untracked
+    // meanwhile: a collection that their callbacks start must not meet an
+    // object without references.
+    PyObject_GC_UnTrack(self);
+    if (c->weakreflist != nullptr) PyObject_ClearWeakRefs(self);
     if (needs_finalizing(c)) {
         // The finaliser runs on a live object: revive it for the time of the
         // call (as the host does for its own finalisers), and keep it when
         // the finaliser stored a new reference to it.
+        PyObject_GC_Track(self);
         Py_SET_REFCNT(self, 1);
         coroutine_finalize(self);
         Py_ssize_t left = Py_REFCNT(self) - 1;
         Py_SET_REFCNT(self, left);
         if (left > 0) return;
+        PyObject_GC_UnTrack(self);
     }
-    PyObject_GC_UnTrack(self);
     coroutine_clear(self);
     Py_CLEAR(as_coroutine(self)->qualname);
     free_instance(self);
@@ -693,6 +701,12 @@ PyGetSetDef coroutine_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The host's coroutines take weak references.
+PyMemberDef coroutine_members[] = {
+    {"__weaklistoffset__", Py_T_PYSSIZET, offsetof(CoroutineObject, weakreflist), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
 PyType_Slot coroutine_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(coroutine_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(coroutine_traverse)},
@@ -703,6 +717,7 @@ PyType_Slot coroutine_slots[] = {
     {Py_am_send, reinterpret_cast<void*>(coroutine_am_send)},
     {Py_tp_repr, reinterpret_cast<void*>(coroutine_repr)},
     {Py_tp_methods, coroutine_methods},
+    {Py_tp_members, coroutine_members},
     {Py_tp_getset, coroutine_getset},
     {0, nullptr},
 };
@@ -760,6 +775,7 @@ nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname, 
     c->body = body.release();
     c->wrapped = wrapped.is_valid() ? Py_NewRef(wrapped.ptr()) : nullptr;
     c->stand_in = nullptr;
+    c->weakreflist = nullptr;
     c->awaiting = nullptr;
     c->state = State::created;
     c->running = false;

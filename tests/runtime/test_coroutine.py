@@ -6,6 +6,7 @@ import contextvars
 import gc
 import inspect
 import types
+import weakref
 
 import pytest
 
@@ -242,6 +243,30 @@ def test_an_error_of_the_body_close_when_dropped_is_unraisable_with_a_traceback(
     (report,) = reported
     assert report.exc_type is LookupError and str(report.exc_value) == "close failed"
     assert report.exc_traceback is not None and report.exc_traceback.tb_frame is not None
+
+
+async def host_fails_on_close():
+    try:
+        await manual()
+    finally:
+        raise LookupError("close failed")
+
+
+@pytest.mark.parametrize(
+    "make", [lambda: rt.hooked(manual(), [], VAR, "fail on close"), host_fails_on_close], ids=["toolkit", "host"]
+)
+def test_weak_references_die_before_the_finaliser_that_revives_the_coroutine(monkeypatch, make):
+    revived = []  # the coroutine, kept alive by the report of its finaliser's error
+    monkeypatch.setattr("sys.unraisablehook", lambda report: revived.append(report.object))
+    coro = make()
+    coro.send(None)
+    reports_when_dead = []
+    ref = weakref.ref(coro, lambda _: reports_when_dead.append(len(revived)))
+    del coro
+    assert reports_when_dead == [0] and ref() is None
+    (coro,) = revived
+    assert inspect.getcoroutinestate(coro) == "CORO_CLOSED"
+    assert weakref.ref(coro)() is coro
 
 
 def test_dropped_while_waiting_is_closed():

@@ -9,6 +9,7 @@ import inspect
 import io
 import re
 import threading
+import weakref
 
 import pytest
 import wrapt
@@ -420,6 +421,7 @@ def answers(coro):
         "code": coro.cr_code,
         "awaits": None if coro.cr_await is None else coro.cr_await.__qualname__,
         "frame": None if frame is None else (frame.f_code, frame.f_lineno, frame.f_back and frame.f_back.f_code),
+        "weakly referenced": weakref.ref(coro)() is coro,
     }
 
 
