@@ -19,6 +19,7 @@ struct CoroutineObject {
     PyObject* qualname;
     PyObject* wrapped;   // the function whose coroutine it stands for, or null
     PyObject* stand_in;  // the frame it shows while it has none to borrow, once asked for
+    PyObject* origin;    // cr_origin, or null
     PyObject* weakreflist;
     State state;
     bool running;
@@ -141,6 +142,33 @@ nb::object make_stand_in_frame(nb::handle code, nb::handle globals) {
     f->lineno = lineno.release().ptr();
     f->locals = locals.release().ptr();
     return obj;
+}
+
+// cr_origin, as the host's coroutines keep it from when they are made: unset
+// (None) unless origin tracking is on at that moment
+// (sys.set_coroutine_origin_tracking_depth(n), n > 0), and then (filename,
+// line, function name) of each of the n newest frames running, newest first.
+// With tracking off it costs one call. The newest frame is the caller's, as
+// for the host's: the coroutine has no frame of its own, and a native
+// function that makes it runs none either.
+nb::object origin_here() {
+    PyObject* tracking_depth = PySys_GetObject("get_coroutine_origin_tracking_depth");  // borrowed
+    if (tracking_depth == nullptr) return nb::object();
+    nb::object answer = steal_or_throw(PyObject_CallNoArgs(tracking_depth));
+    const long depth = PyLong_AsLong(answer.ptr());
+    if (depth == -1 && PyErr_Occurred()) throw_current();
+    if (depth <= 0) return nb::object();
+    nb::list frames;
+    PyObject* newest = reinterpret_cast<PyObject*>(PyEval_GetFrame());  // borrowed, null when none runs
+    nb::object frame = newest != nullptr ? nb::borrow(newest) : nb::none();
+    for (long n = 0; n < depth && !frame.is_none(); ++n) {
+        auto* f = reinterpret_cast<PyFrameObject*>(frame.ptr());
+        nb::object code = steal_or_throw(reinterpret_cast<PyObject*>(PyFrame_GetCode(f)));
+        frames.append(nb::make_tuple(get_attr(code, nb::str("co_filename")), PyFrame_GetLineNumber(f),
+                                     get_attr(code, nb::str("co_name"))));
+        frame = get_attr(frame, nb::str("f_back"));
+    }
+    return nb::tuple(frames);
 }
 
 // Marks the coroutine finished. The body stays until the stretch of work
@@ -591,7 +619,8 @@ void coroutine_dealloc(PyObject* self) {
         PyObject_GC_UnTrack(self);
     }
     coroutine_clear(self);
-    Py_CLEAR(as_coroutine(self)->qualname);
+    Py_CLEAR(c->qualname);
+    Py_CLEAR(c->origin);
     free_instance(self);
 }
 
@@ -643,6 +672,12 @@ nb::object stand_in_frame(CoroutineObject* c) {
     if (c->stand_in != nullptr) return nb::borrow(c->stand_in);
     if (c->state != State::finished) c->stand_in = Py_NewRef(frame.ptr());
     return frame;
+}
+
+// cr_origin: where the coroutine was made, if origin tracking was on then.
+PyObject* coroutine_get_origin(PyObject* self, void*) {
+    PyObject* origin = as_coroutine(self)->origin;
+    return Py_NewRef(origin != nullptr ? origin : Py_None);
 }
 
 PyObject* coroutine_get_running(PyObject* self, void*) { return PyBool_FromLong(as_coroutine(self)->running); }
@@ -698,6 +733,7 @@ PyGetSetDef coroutine_getset[] = {
     {"cr_frame", coroutine_get_frame, nullptr, nullptr, nullptr},
     {"cr_await", coroutine_get_await, nullptr, nullptr, nullptr},
     {"cr_code", coroutine_get_code, nullptr, nullptr, nullptr},
+    {"cr_origin", coroutine_get_origin, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -769,12 +805,14 @@ nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname) 
 
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname, nb::handle wrapped) {
     init_coroutine_type();
+    nb::object origin = origin_here();
     nb::object obj = new_instance(coroutine_type);
     CoroutineObject* c = as_coroutine(obj.ptr());
     c->qualname = Py_NewRef(qualname.ptr());
     c->body = body.release();
     c->wrapped = wrapped.is_valid() ? Py_NewRef(wrapped.ptr()) : nullptr;
     c->stand_in = nullptr;
+    c->origin = origin.is_valid() ? origin.release().ptr() : nullptr;
     c->weakreflist = nullptr;
     c->awaiting = nullptr;
     c->state = State::created;

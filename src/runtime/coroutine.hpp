@@ -5,8 +5,9 @@
 // state machine. Like the host's coroutines, one that is closed or dropped
 // while it waits closes the awaited object and lets the body end what it
 // holds open. It answers the host's questions about a coroutine (cr_running,
-// cr_suspended, cr_frame, cr_await, cr_code), takes weak references, and
-// refuses a second awaiter while it waits, as the host's coroutines do.
+// cr_suspended, cr_frame, cr_await, cr_code, cr_origin), takes weak
+// references, and refuses a second awaiter while it waits, as the host's
+// coroutines do.
 #pragma once
 
 #include <nanobind/nanobind.h>

@@ -5,6 +5,7 @@ import collections.abc
 import contextvars
 import gc
 import inspect
+import sys
 import types
 import weakref
 
@@ -394,6 +395,26 @@ def test_a_wrapper_not_started_shows_a_frame_of_the_code_at_its_first_line():
     assert repr(frame) == f"<frame of a coroutine not started, {where}>"
     coro.close()
     assert coro.cr_frame is None and coro.cr_code is code
+
+
+def made_here(origin_depth, function, *args):
+    """function(*args), made while the host tracks the origin of coroutines
+    `origin_depth` frames deep."""
+    previous = sys.get_coroutine_origin_tracking_depth()
+    sys.set_coroutine_origin_tracking_depth(origin_depth)
+    try:
+        return function(*args)
+    finally:
+        sys.set_coroutine_origin_tracking_depth(previous)
+
+
+@pytest.mark.parametrize("origin_depth", [0, 2, 1000], ids=["not tracked", "cut", "the whole stack"])
+def test_cr_origin_is_where_it_was_made_as_for_a_host_coroutine(origin_depth):
+    native, host = [made_here(origin_depth, *call) for call in [(rt.sleep_then, 1), (sleeps_once,)]]
+    assert native.cr_origin == host.cr_origin
+    assert (native.cr_origin is None) == (origin_depth == 0)
+    native.close()
+    host.close()
 
 
 def test_a_coroutine_for_no_function_shows_only_what_it_awaits():

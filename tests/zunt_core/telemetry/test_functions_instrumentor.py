@@ -8,6 +8,7 @@ import gc
 import inspect
 import io
 import re
+import sys
 import threading
 import weakref
 
@@ -422,14 +423,21 @@ def answers(coro):
         "awaits": None if coro.cr_await is None else coro.cr_await.__qualname__,
         "frame": None if frame is None else (frame.f_code, frame.f_lineno, frame.f_back and frame.f_back.f_code),
         "weakly referenced": weakref.ref(coro)() is coro,
+        "origin": coro.cr_origin,
     }
 
 
-def life(function, ending):
+def life(function, ending, origin_depth):
     """The answers about a coroutine of targets.looked_at through its life,
-    from inside too (while it runs), up to `ending`."""
+    from inside too (while it runs), up to `ending`; the host tracks the
+    origin of coroutines `origin_depth` frames deep while it is made."""
     seen = []
-    coro = function(lambda: seen.append(answers(coro)))
+    previous = sys.get_coroutine_origin_tracking_depth()
+    sys.set_coroutine_origin_tracking_depth(origin_depth)
+    try:
+        coro = function(lambda: seen.append(answers(coro)))
+    finally:
+        sys.set_coroutine_origin_tracking_depth(previous)
     seen.append(answers(coro))
     if ending == "closed before start":
         coro.close()
@@ -452,13 +460,18 @@ LIVES = {
 }
 
 
+@pytest.mark.parametrize("origin_depth", [0, 3])
 @pytest.mark.parametrize("ending", list(LIVES))
-def test_a_traced_coroutine_answers_introspection_as_the_untraced_one(instrumentor, spans, ending):
-    untraced = life(targets.looked_at, ending)
-    instrumentor.instrument(methods=[targets.looked_at])
-    traced = life(targets.looked_at, ending)
+def test_a_traced_coroutine_answers_introspection_as_the_untraced_one(instrumentor, spans, ending, origin_depth):
+    lives = []
+    for traced in (False, True):  # both made from this line: their origins are the same frames
+        if traced:
+            instrumentor.instrument(methods=[targets.looked_at])
+        lives.append(life(targets.looked_at, ending, origin_depth))
+    untraced, traced = lives
     assert traced == untraced
     assert [entry["state"] for entry in traced] == LIVES[ending]
+    assert {len(entry["origin"] or ()) for entry in traced} == {origin_depth}
     assert len(spans()) == (0 if ending == "closed before start" else 1)
 
 
