@@ -29,6 +29,9 @@ PyTypeObject* coroutine_type = nullptr;
 // The host's own coroutine type (types.CoroutineType), a static type of the
 // host that lives as long as the process: awaited directly, as `await` does.
 PyTypeObject* host_coroutine_type = nullptr;
+// The host's frame type (types.FrameType), also static: the class that a
+// stand-in frame answers.
+PyTypeObject* host_frame_type = nullptr;
 
 CoroutineObject* as_coroutine(PyObject* obj) { return reinterpret_cast<CoroutineObject*>(obj); }
 
@@ -49,13 +52,17 @@ void free_instance(PyObject* self) {
 // What a coroutine standing for a function shows as its frame while it has
 // none of the host's to show: a frame of the function's code that has not
 // started, as far as the host's stack walks and inspect read one (f_code,
-// f_lineno at the code's first line, f_globals, empty f_locals, no f_back).
+// f_lineno at the code's first line, f_lasti, f_globals, empty f_locals, no
+// f_back). The stable ABI cannot make a frame of the host's, so it answers
+// __class__ with types.FrameType, for inspect.isframe and the inspect
+// functions that check it (getframeinfo, getouterframes).
 struct StandInFrame {
     PyObject ob_base;
     PyObject* code;
     PyObject* globals;
     PyObject* lineno;
     PyObject* locals;
+    int lasti;
 };
 
 PyTypeObject* stand_in_frame_type = nullptr;
@@ -63,6 +70,19 @@ PyTypeObject* stand_in_frame_type = nullptr;
 StandInFrame* as_stand_in(PyObject* obj) { return reinterpret_cast<StandInFrame*>(obj); }
 
 PyObject* stand_in_frame_back(PyObject*, void*) { Py_RETURN_NONE; }
+
+PyObject* stand_in_frame_class(PyObject*, void*) { return Py_NewRef(reinterpret_cast<PyObject*>(host_frame_type)); }
+
+// A frame of the host's has no __module__ (its type is a static one), the
+// stand-in's type has one: inspect.getmodule would take that module for the
+// module of the frame's code.
+PyObject* stand_in_frame_getattro(PyObject* self, PyObject* name) {
+    if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "__module__") == 0) {
+        PyErr_SetString(PyExc_AttributeError, "'frame' object has no attribute '__module__'");
+        return nullptr;
+    }
+    return PyObject_GenericGetAttr(self, name);
+}
 
 PyObject* stand_in_frame_repr(PyObject* self) {
     StandInFrame* f = as_stand_in(self);
@@ -106,11 +126,13 @@ PyMemberDef stand_in_frame_members[] = {
     {"f_globals", Py_T_OBJECT_EX, offsetof(StandInFrame, globals), Py_READONLY, nullptr},
     {"f_lineno", Py_T_OBJECT_EX, offsetof(StandInFrame, lineno), Py_READONLY, nullptr},
     {"f_locals", Py_T_OBJECT_EX, offsetof(StandInFrame, locals), Py_READONLY, nullptr},
+    {"f_lasti", Py_T_INT, offsetof(StandInFrame, lasti), Py_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
 
 PyGetSetDef stand_in_frame_getset[] = {
     {"f_back", stand_in_frame_back, nullptr, nullptr, nullptr},
+    {"__class__", stand_in_frame_class, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -119,6 +141,7 @@ PyType_Slot stand_in_frame_slots[] = {
     {Py_tp_traverse, reinterpret_cast<void*>(stand_in_frame_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(stand_in_frame_clear)},
     {Py_tp_repr, reinterpret_cast<void*>(stand_in_frame_repr)},
+    {Py_tp_getattro, reinterpret_cast<void*>(stand_in_frame_getattro)},
     {Py_tp_members, stand_in_frame_members},
     {Py_tp_getset, stand_in_frame_getset},
     {0, nullptr},
@@ -132,8 +155,34 @@ PyType_Spec stand_in_frame_spec = {
     stand_in_frame_slots,
 };
 
+// f_lasti of the frame of a coroutine of `code` that has not started, as the
+// host answers it: the offset of the code's RETURN_GENERATOR, the instruction
+// that made the coroutine (after the prologue that copies free variables and
+// makes cells); from 3.13 on, that of the instruction after it, where the
+// coroutine resumes. -1, the host's "no instruction run", for code that makes
+// no coroutine. The opcode is the host's number for it.
+int not_started_lasti(nb::handle code) {
+    nb::object opcode = steal_or_throw(PyImport_ImportModule("opcode"));
+    nb::object opmap = get_attr(opcode, nb::str("opmap"));
+    nb::object return_generator = steal_or_throw(PyObject_GetItem(opmap.ptr(), nb::str("RETURN_GENERATOR").ptr()));
+    const long op = PyLong_AsLong(return_generator.ptr());
+    if (op == -1 && PyErr_Occurred()) throw_current();
+    nb::object bytecode = get_attr(code, nb::str("co_code"));
+    char* units = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytecode.ptr(), &units, &size) != 0) throw_current();
+    constexpr unsigned long python_3_13 = 0x030D0000;
+    for (Py_ssize_t offset = 0; offset + 1 < size; offset += 2) {
+        if (static_cast<unsigned char>(units[offset]) == op) {
+            return static_cast<int>(Py_Version >= python_3_13 ? offset + 2 : offset);
+        }
+    }
+    return -1;
+}
+
 nb::object make_stand_in_frame(nb::handle code, nb::handle globals) {
     nb::object lineno = get_attr(code, nb::str("co_firstlineno"));
+    const int lasti = not_started_lasti(code);
     nb::object locals = nb::dict();
     nb::object obj = new_instance(stand_in_frame_type);
     StandInFrame* f = as_stand_in(obj.ptr());
@@ -141,6 +190,7 @@ nb::object make_stand_in_frame(nb::handle code, nb::handle globals) {
     f->globals = Py_NewRef(globals.ptr());
     f->lineno = lineno.release().ptr();
     f->locals = locals.release().ptr();
+    f->lasti = lasti;
     return obj;
 }
 
@@ -780,6 +830,10 @@ int AsyncBody::traverse(visitproc, void*) { return 0; }
 
 void init_coroutine_type() {
     if (coroutine_type != nullptr) return;
+    // The host's types first: a stand-in frame needs its class once it exists.
+    nb::object types = nb::module_::import_("types");
+    host_coroutine_type = reinterpret_cast<PyTypeObject*>(types.attr("CoroutineType").ptr());
+    host_frame_type = reinterpret_cast<PyTypeObject*>(types.attr("FrameType").ptr());
     PyObject* frame_tp = PyType_FromSpec(&stand_in_frame_spec);
     if (frame_tp == nullptr) throw_current();
     PyObject* tp = PyType_FromSpec(&coroutine_spec);
@@ -790,8 +844,6 @@ void init_coroutine_type() {
     stand_in_frame_type = reinterpret_cast<PyTypeObject*>(frame_tp);
     coroutine_type = reinterpret_cast<PyTypeObject*>(tp);
     nb::module_::import_("collections.abc").attr("Coroutine").attr("register")(nb::handle(tp));
-    nb::object host_type = nb::module_::import_("types").attr("CoroutineType");
-    host_coroutine_type = reinterpret_cast<PyTypeObject*>(host_type.ptr());
 }
 
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, const char* qualname) {

@@ -397,6 +397,61 @@ def test_a_wrapper_not_started_shows_a_frame_of_the_code_at_its_first_line():
     assert coro.cr_frame is None and coro.cr_code is code
 
 
+def closure():
+    value = "closed over"
+
+    async def returns_it():
+        return value
+
+    return returns_it
+
+
+async def with_cell():
+    value = "in a cell"
+
+    def inner():
+        return value
+
+    return inner()
+
+
+class Owner:
+    async def method(self=None):
+        return __class__  # a free variable of the method's code
+
+
+# Code that makes a coroutine, with and without a prologue before it does so
+# (free variables copied, cells made).
+NOT_STARTED = [
+    ("plain", sleeps_once),
+    ("closure", closure()),
+    ("cell variables", with_cell),
+    ("free __class__", Owner.method),
+    ("generator-based", yields_once),
+]
+
+
+@pytest.mark.parametrize("function", [case[1] for case in NOT_STARTED], ids=[case[0] for case in NOT_STARTED])
+def test_a_wrapper_not_started_answers_inspect_as_the_frame_of_the_coroutine_not_started(function):
+    host, wrapper = function(), rt.wrap_call(function)
+    seen = []
+    for frame in (getattr(host, "cr_frame", None) or host.gi_frame, wrapper.cr_frame):
+        info = inspect.getframeinfo(frame)
+        seen.append((info, info.positions, frame.f_lasti, inspect.isframe(frame), hasattr(frame, "__module__")))
+    assert seen[1] == seen[0]
+    host.close()
+    wrapper.close()
+
+
+def test_a_wrapper_of_code_that_makes_no_coroutine_shows_a_frame_that_ran_no_instruction():
+    coro = rt.wrap_call(plain_awaitable)
+    frame = coro.cr_frame
+    code = plain_awaitable.__code__
+    assert frame.f_lasti == -1
+    assert inspect.getframeinfo(frame)[:3] == (code.co_filename, code.co_firstlineno, "plain_awaitable")
+    coro.close()
+
+
 def made_here(origin_depth, function, *args):
     """function(*args), made while the host tracks the origin of coroutines
     `origin_depth` frames deep."""

@@ -412,6 +412,14 @@ def test_a_second_awaiter_is_refused_as_without_tracing(instrumentor, spans, whe
     assert span.attributes["output"] == "{'fetched': 1}"
 
 
+def frame_answers(frame):
+    """What the host's introspection answers about a frame: inspect's frame
+    info with its positions (no part of the tuple that == compares) too."""
+    info = inspect.getframeinfo(frame)
+    back = frame.f_back and frame.f_back.f_code
+    return (frame.f_code, frame.f_lineno, frame.f_lasti, back, info, info.positions, inspect.getmodule(frame))
+
+
 def answers(coro):
     """What the host's introspection answers about a coroutine."""
     frame = coro.cr_frame
@@ -421,7 +429,7 @@ def answers(coro):
         "suspended": coro.cr_suspended,
         "code": coro.cr_code,
         "awaits": None if coro.cr_await is None else coro.cr_await.__qualname__,
-        "frame": None if frame is None else (frame.f_code, frame.f_lineno, frame.f_back and frame.f_back.f_code),
+        "frame": None if frame is None else frame_answers(frame),
         "weakly referenced": weakref.ref(coro)() is coro,
         "origin": coro.cr_origin,
     }
