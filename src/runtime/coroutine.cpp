@@ -19,6 +19,8 @@ struct CoroutineObject {
     PyObject* qualname;
     PyObject* wrapped;   // the function whose coroutine it stands for, or null
     PyObject* stand_in;  // the frame it shows while it has none to borrow, once asked for
+    PyObject* origin;    // cr_origin, or null
+    PyObject* weakreflist;
     State state;
     bool running;
 };
@@ -27,6 +29,9 @@ PyTypeObject* coroutine_type = nullptr;
 // The host's own coroutine type (types.CoroutineType), a static type of the
 // host that lives as long as the process: awaited directly, as `await` does.
 PyTypeObject* host_coroutine_type = nullptr;
+// The host's frame type (types.FrameType), also static: the class that a
+// stand-in frame answers.
+PyTypeObject* host_frame_type = nullptr;
 
 CoroutineObject* as_coroutine(PyObject* obj) { return reinterpret_cast<CoroutineObject*>(obj); }
 
@@ -47,13 +52,17 @@ void free_instance(PyObject* self) {
 // What a coroutine standing for a function shows as its frame while it has
 // none of the host's to show: a frame of the function's code that has not
 // started, as far as the host's stack walks and inspect read one (f_code,
-// f_lineno at the code's first line, f_globals, empty f_locals, no f_back).
+// f_lineno at the code's first line, f_lasti, f_globals, empty f_locals, no
+// f_back). The stable ABI cannot make a frame of the host's, so it answers
+// __class__ with types.FrameType, for inspect.isframe and the inspect
+// functions that check it (getframeinfo, getouterframes).
 struct StandInFrame {
     PyObject ob_base;
     PyObject* code;
     PyObject* globals;
     PyObject* lineno;
     PyObject* locals;
+    int lasti;
 };
 
 PyTypeObject* stand_in_frame_type = nullptr;
@@ -61,6 +70,19 @@ PyTypeObject* stand_in_frame_type = nullptr;
 StandInFrame* as_stand_in(PyObject* obj) { return reinterpret_cast<StandInFrame*>(obj); }
 
 PyObject* stand_in_frame_back(PyObject*, void*) { Py_RETURN_NONE; }
+
+PyObject* stand_in_frame_class(PyObject*, void*) { return Py_NewRef(reinterpret_cast<PyObject*>(host_frame_type)); }
+
+// A frame of the host's has no __module__ (its type is a static one), the
+// stand-in's type has one: inspect.getmodule would take that module for the
+// module of the frame's code.
+PyObject* stand_in_frame_getattro(PyObject* self, PyObject* name) {
+    if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "__module__") == 0) {
+        PyErr_SetString(PyExc_AttributeError, "'frame' object has no attribute '__module__'");
+        return nullptr;
+    }
+    return PyObject_GenericGetAttr(self, name);
+}
 
 PyObject* stand_in_frame_repr(PyObject* self) {
     StandInFrame* f = as_stand_in(self);
@@ -104,11 +126,13 @@ PyMemberDef stand_in_frame_members[] = {
     {"f_globals", Py_T_OBJECT_EX, offsetof(StandInFrame, globals), Py_READONLY, nullptr},
     {"f_lineno", Py_T_OBJECT_EX, offsetof(StandInFrame, lineno), Py_READONLY, nullptr},
     {"f_locals", Py_T_OBJECT_EX, offsetof(StandInFrame, locals), Py_READONLY, nullptr},
+    {"f_lasti", Py_T_INT, offsetof(StandInFrame, lasti), Py_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
 
 PyGetSetDef stand_in_frame_getset[] = {
     {"f_back", stand_in_frame_back, nullptr, nullptr, nullptr},
+    {"__class__", stand_in_frame_class, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -117,6 +141,7 @@ PyType_Slot stand_in_frame_slots[] = {
     {Py_tp_traverse, reinterpret_cast<void*>(stand_in_frame_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(stand_in_frame_clear)},
     {Py_tp_repr, reinterpret_cast<void*>(stand_in_frame_repr)},
+    {Py_tp_getattro, reinterpret_cast<void*>(stand_in_frame_getattro)},
     {Py_tp_members, stand_in_frame_members},
     {Py_tp_getset, stand_in_frame_getset},
     {0, nullptr},
@@ -130,8 +155,34 @@ PyType_Spec stand_in_frame_spec = {
     stand_in_frame_slots,
 };
 
+// f_lasti of the frame of a coroutine of `code` that has not started, as the
+// host answers it: the offset of the code's RETURN_GENERATOR, the instruction
+// that made the coroutine (after the prologue that copies free variables and
+// makes cells); from 3.13 on, that of the instruction after it, where the
+// coroutine resumes. -1, the host's "no instruction run", for code that makes
+// no coroutine. The opcode is the host's number for it.
+int not_started_lasti(nb::handle code) {
+    nb::object opcode = steal_or_throw(PyImport_ImportModule("opcode"));
+    nb::object opmap = get_attr(opcode, nb::str("opmap"));
+    nb::object return_generator = steal_or_throw(PyObject_GetItem(opmap.ptr(), nb::str("RETURN_GENERATOR").ptr()));
+    const long op = PyLong_AsLong(return_generator.ptr());
+    if (op == -1 && PyErr_Occurred()) throw_current();
+    nb::object bytecode = get_attr(code, nb::str("co_code"));
+    char* units = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytecode.ptr(), &units, &size) != 0) throw_current();
+    constexpr unsigned long python_3_13 = 0x030D0000;
+    for (Py_ssize_t offset = 0; offset + 1 < size; offset += 2) {
+        if (static_cast<unsigned char>(units[offset]) == op) {
+            return static_cast<int>(Py_Version >= python_3_13 ? offset + 2 : offset);
+        }
+    }
+    return -1;
+}
+
 nb::object make_stand_in_frame(nb::handle code, nb::handle globals) {
     nb::object lineno = get_attr(code, nb::str("co_firstlineno"));
+    const int lasti = not_started_lasti(code);
     nb::object locals = nb::dict();
     nb::object obj = new_instance(stand_in_frame_type);
     StandInFrame* f = as_stand_in(obj.ptr());
@@ -139,7 +190,35 @@ nb::object make_stand_in_frame(nb::handle code, nb::handle globals) {
     f->globals = Py_NewRef(globals.ptr());
     f->lineno = lineno.release().ptr();
     f->locals = locals.release().ptr();
+    f->lasti = lasti;
     return obj;
+}
+
+// cr_origin, as the host's coroutines keep it from when they are made: unset
+// (None) unless origin tracking is on at that moment
+// (sys.set_coroutine_origin_tracking_depth(n), n > 0), and then (filename,
+// line, function name) of each of the n newest frames running, newest first.
+// With tracking off it costs one call. The newest frame is the caller's, as
+// for the host's: the coroutine has no frame of its own, and a native
+// function that makes it runs none either.
+nb::object origin_here() {
+    PyObject* tracking_depth = PySys_GetObject("get_coroutine_origin_tracking_depth");  // borrowed
+    if (tracking_depth == nullptr) return nb::object();
+    nb::object answer = steal_or_throw(PyObject_CallNoArgs(tracking_depth));
+    const long depth = PyLong_AsLong(answer.ptr());
+    if (depth == -1 && PyErr_Occurred()) throw_current();
+    if (depth <= 0) return nb::object();
+    nb::list frames;
+    PyObject* newest = reinterpret_cast<PyObject*>(PyEval_GetFrame());  // borrowed, null when none runs
+    nb::object frame = newest != nullptr ? nb::borrow(newest) : nb::none();
+    for (long n = 0; n < depth && !frame.is_none(); ++n) {
+        auto* f = reinterpret_cast<PyFrameObject*>(frame.ptr());
+        nb::object code = steal_or_throw(reinterpret_cast<PyObject*>(PyFrame_GetCode(f)));
+        frames.append(nb::make_tuple(get_attr(code, nb::str("co_filename")), PyFrame_GetLineNumber(f),
+                                     get_attr(code, nb::str("co_name"))));
+        frame = get_attr(frame, nb::str("f_back"));
+    }
+    return nb::tuple(frames);
 }
 
 // Marks the coroutine finished. The body stays until the stretch of work
@@ -571,19 +650,27 @@ int coroutine_clear(PyObject* self) {
 
 void coroutine_dealloc(PyObject* self) {
     CoroutineObject* c = as_coroutine(self);
+    // As for the host's coroutines, weak references die first, before the
+    // finaliser runs, and stay dead if it revives the coroutine. Untracked
+    // meanwhile: a collection that their callbacks start must not meet an
+    // object without references.
+    PyObject_GC_UnTrack(self);
+    if (c->weakreflist != nullptr) PyObject_ClearWeakRefs(self);
     if (needs_finalizing(c)) {
         // The finaliser runs on a live object: revive it for the time of the
         // call (as the host does for its own finalisers), and keep it when
         // the finaliser stored a new reference to it.
+        PyObject_GC_Track(self);
         Py_SET_REFCNT(self, 1);
         coroutine_finalize(self);
         Py_ssize_t left = Py_REFCNT(self) - 1;
         Py_SET_REFCNT(self, left);
         if (left > 0) return;
+        PyObject_GC_UnTrack(self);
     }
-    PyObject_GC_UnTrack(self);
     coroutine_clear(self);
-    Py_CLEAR(as_coroutine(self)->qualname);
+    Py_CLEAR(c->qualname);
+    Py_CLEAR(c->origin);
     free_instance(self);
 }
 
@@ -635,6 +722,12 @@ nb::object stand_in_frame(CoroutineObject* c) {
     if (c->stand_in != nullptr) return nb::borrow(c->stand_in);
     if (c->state != State::finished) c->stand_in = Py_NewRef(frame.ptr());
     return frame;
+}
+
+// cr_origin: where the coroutine was made, if origin tracking was on then.
+PyObject* coroutine_get_origin(PyObject* self, void*) {
+    PyObject* origin = as_coroutine(self)->origin;
+    return Py_NewRef(origin != nullptr ? origin : Py_None);
 }
 
 PyObject* coroutine_get_running(PyObject* self, void*) { return PyBool_FromLong(as_coroutine(self)->running); }
@@ -690,7 +783,14 @@ PyGetSetDef coroutine_getset[] = {
     {"cr_frame", coroutine_get_frame, nullptr, nullptr, nullptr},
     {"cr_await", coroutine_get_await, nullptr, nullptr, nullptr},
     {"cr_code", coroutine_get_code, nullptr, nullptr, nullptr},
+    {"cr_origin", coroutine_get_origin, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// The host's coroutines take weak references.
+PyMemberDef coroutine_members[] = {
+    {"__weaklistoffset__", Py_T_PYSSIZET, offsetof(CoroutineObject, weakreflist), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
 };
 
 PyType_Slot coroutine_slots[] = {
@@ -703,6 +803,7 @@ PyType_Slot coroutine_slots[] = {
     {Py_am_send, reinterpret_cast<void*>(coroutine_am_send)},
     {Py_tp_repr, reinterpret_cast<void*>(coroutine_repr)},
     {Py_tp_methods, coroutine_methods},
+    {Py_tp_members, coroutine_members},
     {Py_tp_getset, coroutine_getset},
     {0, nullptr},
 };
@@ -729,6 +830,10 @@ int AsyncBody::traverse(visitproc, void*) { return 0; }
 
 void init_coroutine_type() {
     if (coroutine_type != nullptr) return;
+    // The host's types first: a stand-in frame needs its class once it exists.
+    nb::object types = nb::module_::import_("types");
+    host_coroutine_type = reinterpret_cast<PyTypeObject*>(types.attr("CoroutineType").ptr());
+    host_frame_type = reinterpret_cast<PyTypeObject*>(types.attr("FrameType").ptr());
     PyObject* frame_tp = PyType_FromSpec(&stand_in_frame_spec);
     if (frame_tp == nullptr) throw_current();
     PyObject* tp = PyType_FromSpec(&coroutine_spec);
@@ -739,8 +844,6 @@ void init_coroutine_type() {
     stand_in_frame_type = reinterpret_cast<PyTypeObject*>(frame_tp);
     coroutine_type = reinterpret_cast<PyTypeObject*>(tp);
     nb::module_::import_("collections.abc").attr("Coroutine").attr("register")(nb::handle(tp));
-    nb::object host_type = nb::module_::import_("types").attr("CoroutineType");
-    host_coroutine_type = reinterpret_cast<PyTypeObject*>(host_type.ptr());
 }
 
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, const char* qualname) {
@@ -754,12 +857,15 @@ nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname) 
 
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname, nb::handle wrapped) {
     init_coroutine_type();
+    nb::object origin = origin_here();
     nb::object obj = new_instance(coroutine_type);
     CoroutineObject* c = as_coroutine(obj.ptr());
     c->qualname = Py_NewRef(qualname.ptr());
     c->body = body.release();
     c->wrapped = wrapped.is_valid() ? Py_NewRef(wrapped.ptr()) : nullptr;
     c->stand_in = nullptr;
+    c->origin = origin.is_valid() ? origin.release().ptr() : nullptr;
+    c->weakreflist = nullptr;
     c->awaiting = nullptr;
     c->state = State::created;
     c->running = false;

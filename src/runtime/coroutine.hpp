@@ -5,8 +5,9 @@
 // state machine. Like the host's coroutines, one that is closed or dropped
 // while it waits closes the awaited object and lets the body end what it
 // holds open. It answers the host's questions about a coroutine (cr_running,
-// cr_suspended, cr_frame, cr_await, cr_code), and refuses a second awaiter
-// while it waits, as the host's coroutines do.
+// cr_suspended, cr_frame, cr_await, cr_code, cr_origin), takes weak
+// references, and refuses a second awaiter while it waits, as the host's
+// coroutines do.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -63,8 +64,10 @@ nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname);
 // `wrapped`, cr_frame and cr_await are those of the awaited coroutine (or
 // generator) while there is one. Before the call, and while the body does its
 // own work around it, cr_frame is a stand-in for a frame of that code that
-// has not started (f_code, f_lineno at its first line, f_globals, empty
-// f_locals, no f_back).
+// has not started (f_code, f_lineno at its first line, f_lasti, f_globals,
+// empty f_locals, no f_back), which inspect takes for a frame
+// (inspect.getframeinfo answers for it what it answers for the frame of the
+// coroutine of `wrapped` not started).
 nb::object make_coroutine(std::unique_ptr<AsyncBody> body, nb::handle qualname, nb::handle wrapped);
 
 // Creates the coroutine type once per process and registers it with

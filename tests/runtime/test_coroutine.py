@@ -5,7 +5,9 @@ import collections.abc
 import contextvars
 import gc
 import inspect
+import sys
 import types
+import weakref
 
 import pytest
 
@@ -244,6 +246,30 @@ def test_an_error_of_the_body_close_when_dropped_is_unraisable_with_a_traceback(
     assert report.exc_traceback is not None and report.exc_traceback.tb_frame is not None
 
 
+async def host_fails_on_close():
+    try:
+        await manual()
+    finally:
+        raise LookupError("close failed")
+
+
+@pytest.mark.parametrize(
+    "make", [lambda: rt.hooked(manual(), [], VAR, "fail on close"), host_fails_on_close], ids=["toolkit", "host"]
+)
+def test_weak_references_die_before_the_finaliser_that_revives_the_coroutine(monkeypatch, make):
+    revived = []  # the coroutine, kept alive by the report of its finaliser's error
+    monkeypatch.setattr("sys.unraisablehook", lambda report: revived.append(report.object))
+    coro = make()
+    coro.send(None)
+    reports_when_dead = []
+    ref = weakref.ref(coro, lambda _: reports_when_dead.append(len(revived)))
+    del coro
+    assert reports_when_dead == [0] and ref() is None
+    (coro,) = revived
+    assert inspect.getcoroutinestate(coro) == "CORO_CLOSED"
+    assert weakref.ref(coro)() is coro
+
+
 def test_dropped_while_waiting_is_closed():
     log = []
     coro = rt.hooked(manual(), log, VAR, "inside")
@@ -369,6 +395,81 @@ def test_a_wrapper_not_started_shows_a_frame_of_the_code_at_its_first_line():
     assert repr(frame) == f"<frame of a coroutine not started, {where}>"
     coro.close()
     assert coro.cr_frame is None and coro.cr_code is code
+
+
+def closure():
+    value = "closed over"
+
+    async def returns_it():
+        return value
+
+    return returns_it
+
+
+async def with_cell():
+    value = "in a cell"
+
+    def inner():
+        return value
+
+    return inner()
+
+
+class Owner:
+    async def method(self=None):
+        return __class__  # a free variable of the method's code
+
+
+# Code that makes a coroutine, with and without a prologue before it does so
+# (free variables copied, cells made).
+NOT_STARTED = [
+    ("plain", sleeps_once),
+    ("closure", closure()),
+    ("cell variables", with_cell),
+    ("free __class__", Owner.method),
+    ("generator-based", yields_once),
+]
+
+
+@pytest.mark.parametrize("function", [case[1] for case in NOT_STARTED], ids=[case[0] for case in NOT_STARTED])
+def test_a_wrapper_not_started_answers_inspect_as_the_frame_of_the_coroutine_not_started(function):
+    host, wrapper = function(), rt.wrap_call(function)
+    seen = []
+    for frame in (getattr(host, "cr_frame", None) or host.gi_frame, wrapper.cr_frame):
+        info = inspect.getframeinfo(frame)
+        seen.append((info, info.positions, frame.f_lasti, inspect.isframe(frame), hasattr(frame, "__module__")))
+    assert seen[1] == seen[0]
+    host.close()
+    wrapper.close()
+
+
+def test_a_wrapper_of_code_that_makes_no_coroutine_shows_a_frame_that_ran_no_instruction():
+    coro = rt.wrap_call(plain_awaitable)
+    frame = coro.cr_frame
+    code = plain_awaitable.__code__
+    assert frame.f_lasti == -1
+    assert inspect.getframeinfo(frame)[:3] == (code.co_filename, code.co_firstlineno, "plain_awaitable")
+    coro.close()
+
+
+def made_here(origin_depth, function, *args):
+    """function(*args), made while the host tracks the origin of coroutines
+    `origin_depth` frames deep."""
+    previous = sys.get_coroutine_origin_tracking_depth()
+    sys.set_coroutine_origin_tracking_depth(origin_depth)
+    try:
+        return function(*args)
+    finally:
+        sys.set_coroutine_origin_tracking_depth(previous)
+
+
+@pytest.mark.parametrize("origin_depth", [0, 2, 1000], ids=["not tracked", "cut", "the whole stack"])
+def test_cr_origin_is_where_it_was_made_as_for_a_host_coroutine(origin_depth):
+    native, host = [made_here(origin_depth, *call) for call in [(rt.sleep_then, 1), (sleeps_once,)]]
+    assert native.cr_origin == host.cr_origin
+    assert (native.cr_origin is None) == (origin_depth == 0)
+    native.close()
+    host.close()
 
 
 def test_a_coroutine_for_no_function_shows_only_what_it_awaits():

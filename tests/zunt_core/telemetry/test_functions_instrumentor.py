@@ -8,7 +8,9 @@ import gc
 import inspect
 import io
 import re
+import sys
 import threading
+import weakref
 
 import pytest
 import wrapt
@@ -410,6 +412,14 @@ def test_a_second_awaiter_is_refused_as_without_tracing(instrumentor, spans, whe
     assert span.attributes["output"] == "{'fetched': 1}"
 
 
+def frame_answers(frame):
+    """What the host's introspection answers about a frame: inspect's frame
+    info with its positions (no part of the tuple that == compares) too."""
+    info = inspect.getframeinfo(frame)
+    back = frame.f_back and frame.f_back.f_code
+    return (frame.f_code, frame.f_lineno, frame.f_lasti, back, info, info.positions, inspect.getmodule(frame))
+
+
 def answers(coro):
     """What the host's introspection answers about a coroutine."""
     frame = coro.cr_frame
@@ -419,15 +429,23 @@ def answers(coro):
         "suspended": coro.cr_suspended,
         "code": coro.cr_code,
         "awaits": None if coro.cr_await is None else coro.cr_await.__qualname__,
-        "frame": None if frame is None else (frame.f_code, frame.f_lineno, frame.f_back and frame.f_back.f_code),
+        "frame": None if frame is None else frame_answers(frame),
+        "weakly referenced": weakref.ref(coro)() is coro,
+        "origin": coro.cr_origin,
     }
 
 
-def life(function, ending):
+def life(function, ending, origin_depth):
     """The answers about a coroutine of targets.looked_at through its life,
-    from inside too (while it runs), up to `ending`."""
+    from inside too (while it runs), up to `ending`; the host tracks the
+    origin of coroutines `origin_depth` frames deep while it is made."""
     seen = []
-    coro = function(lambda: seen.append(answers(coro)))
+    previous = sys.get_coroutine_origin_tracking_depth()
+    sys.set_coroutine_origin_tracking_depth(origin_depth)
+    try:
+        coro = function(lambda: seen.append(answers(coro)))
+    finally:
+        sys.set_coroutine_origin_tracking_depth(previous)
     seen.append(answers(coro))
     if ending == "closed before start":
         coro.close()
@@ -450,13 +468,18 @@ LIVES = {
 }
 
 
+@pytest.mark.parametrize("origin_depth", [0, 3])
 @pytest.mark.parametrize("ending", list(LIVES))
-def test_a_traced_coroutine_answers_introspection_as_the_untraced_one(instrumentor, spans, ending):
-    untraced = life(targets.looked_at, ending)
-    instrumentor.instrument(methods=[targets.looked_at])
-    traced = life(targets.looked_at, ending)
+def test_a_traced_coroutine_answers_introspection_as_the_untraced_one(instrumentor, spans, ending, origin_depth):
+    lives = []
+    for traced in (False, True):  # both made from this line: their origins are the same frames
+        if traced:
+            instrumentor.instrument(methods=[targets.looked_at])
+        lives.append(life(targets.looked_at, ending, origin_depth))
+    untraced, traced = lives
     assert traced == untraced
     assert [entry["state"] for entry in traced] == LIVES[ending]
+    assert {len(entry["origin"] or ()) for entry in traced} == {origin_depth}
     assert len(spans()) == (0 if ending == "closed before start" else 1)
 
 
