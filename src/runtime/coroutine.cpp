@@ -2,6 +2,7 @@
 
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
+#include "runtime/thread_exit.hpp"
 
 #include <cstddef>
 #include <string>
@@ -346,6 +347,14 @@ PyObject* awaitable_iterator(PyObject* awaitable) {
     return it;
 }
 
+// PyIter_Send, for the awaited object's step: what it runs may be under way
+// when the host ends this (daemon) thread at exit, and the thread then stays
+// there rather than unwind the frames of the coroutine's work
+// (runtime/thread_exit.hpp).
+PySendResult send_parking(PyObject* iter, PyObject* value, PyObject** result) {
+    return park_on_thread_exit([&] { return PyIter_Send(iter, value, result); });
+}
+
 // Resumes the body with the outcome of what it awaited: its result (r is
 // RETURN, `value` a new reference) or its error (ERROR, the error pending).
 // False when the body raised: the coroutine has finished, with the body's
@@ -385,7 +394,7 @@ PySendResult advance(CoroutineObject* c, Step step, PyObject** out) {
             // introspection from inside.
             nb::object iter = nb::steal(it);
             c->awaiting = Py_NewRef(it);
-            r = PyIter_Send(it, Py_None, &yielded);
+            r = send_parking(it, Py_None, &yielded);
         }
         if (r == PYGEN_NEXT) {
             c->state = State::suspended;
@@ -442,7 +451,7 @@ PySendResult coroutine_send_impl(CoroutineObject* c, PyObject* value, PyObject**
         return advance(c, std::move(step), out);
     }
     PyObject* result = nullptr;
-    PySendResult r = PyIter_Send(c->awaiting, value, &result);
+    PySendResult r = send_parking(c->awaiting, value, &result);
     if (r == PYGEN_NEXT) {
         *out = result;
         return r;

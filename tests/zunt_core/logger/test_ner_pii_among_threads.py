@@ -62,7 +62,7 @@ def report(**seen):
 """
 
 
-def run_fresh(script, url, limit):
+def run_case(script, url, limit):
     """Runs the script in a fresh interpreter; answers what it reported and
     the time from its report to the end of the process."""
     process = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(script), url],
@@ -307,7 +307,7 @@ def test_in_a_fresh_interpreter(hostile, case):
     play, script, check, limit = CASES[case]
     service = hostile()
     service.play = play
-    seen, after = run_fresh(script, service.url, limit)
+    seen, after = run_case(script, service.url, limit)
     assert check(seen, service, after), (seen, service.bodies[:3], service.connections, service.most_in_play, after)
 
 

@@ -617,3 +617,35 @@ emit([(s.name, dict(s.attributes)) for s in exporter.get_finished_spans()])
     )
     expected = {"input.args[0]": "1.0", "input.args[1]": "0.0", "input.args[2]": "0.0", "output": "(0.0, 1.0, 1.0)"}
     assert script.results == [[0.0, 1.0, 1.0], [["rgb_to_hsv", expected]]]
+
+
+@pytest.mark.parametrize("run", ["slow.wait", "lambda: asyncio.run(slow.step())"],
+                         ids=["in a traced function", "in a step of a traced coroutine"])
+def test_the_process_ends_cleanly_while_a_daemon_thread_runs_traced_code(run):
+    """The host ends daemon threads that still run when it finalises: a thread
+    inside a traced function, or inside a step of a traced coroutine, then
+    stays there instead of being unwound (which would crash the process)."""
+    script = run_script(
+        """
+import asyncio, sys, threading, time, types
+from zunt_core.telemetry.opentelemetry.instrument.functions import ZUNTFunctionsInstrumentor
+
+slow = types.ModuleType("slow")
+sys.modules["slow"] = slow
+exec("import time\\ndef wait():\\n    time.sleep(0.5)\\nasync def step():\\n    time.sleep(0.5)\\n", vars(slow))
+ZUNTFunctionsInstrumentor().instrument(methods=[slow.wait, slow.step])
+threading.Thread(target=eval(RUN), daemon=True).start()
+time.sleep(0.2)
+
+
+class SlowToGo:  # keeps the host's finalisation going until the thread wants the GIL back
+    def __del__(self, sleep=time.sleep):
+        sleep(0.6)
+
+
+keep = SlowToGo()
+emit("ended")
+""",
+        RUN=run,
+    )
+    assert script.results == ["ended"]

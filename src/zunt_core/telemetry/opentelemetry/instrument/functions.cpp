@@ -13,6 +13,7 @@
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
 #include "runtime/names.hpp"
+#include "runtime/thread_exit.hpp"
 #include "runtime/walk.hpp"
 #include "zunt_core/modules.hpp"
 
@@ -125,7 +126,11 @@ nb::object call_with(nb::handle fn, nb::handle args, nb::handle kwargs) {
         keywords = steal_or_throw(PyDict_New());
         if (PyDict_Merge(keywords.ptr(), kwargs.ptr(), 1) != 0) throw_current();
     }
-    return steal_or_throw(PyObject_Call(fn.ptr(), positional.ptr(), keywords.ptr()));
+    // The traced function may be running, or waiting, when the host ends a
+    // daemon thread at exit: the thread then stays inside rather than unwind
+    // the frames that hold the span (runtime/thread_exit.hpp).
+    PyObject* result = park_on_thread_exit([&] { return PyObject_Call(fn.ptr(), positional.ptr(), keywords.ptr()); });
+    return steal_or_throw(result);
 }
 
 // get_trace_name(instance, wrapped): the function's qualified name without an
