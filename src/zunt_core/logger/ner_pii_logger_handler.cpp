@@ -19,15 +19,17 @@
 // the handler's turn until it ends, so a service that never answers holds at
 // most one thread and one connection per handler.
 //
-// Records that reach an NER handler on a thread where an exchange runs or is
-// waited for (the HTTP client's debug lines) pass through at once, without a
-// request and without waiting for any handler's lock: the handler's lock is
-// the framework's own, wrapped so that such threads pass it. Otherwise two
-// handlers whose exchanges log through each other would wait for each other.
+// Records that reach an NER handler in an exchange, on its thread or in the
+// log call that waits for it (the HTTP client's debug lines), pass through at
+// once, without a request and without waiting for any handler's lock: the
+// handler's lock is the framework's own, wrapped so that such threads pass
+// it. Otherwise two handlers whose exchanges log through each other would
+// wait for each other.
 //
 // The exchange thread's own frames hold their references in ExitSafeRefs and
 // park when the host ends the thread at exit (runtime/thread_exit.hpp): a
-// process may end while a slow service still holds an exchange.
+// process may end while a slow service still holds an exchange. On the
+// logging thread only the waits park; its other steps are short.
 #include "runtime/builder.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/host.hpp"
@@ -73,18 +75,60 @@ double seconds_left(Clock::time_point deadline) {
 // ---------------------------------------------------------------------------
 // Threads of an exchange
 
-// This thread runs an exchange, or waits for one (the logging thread).
-thread_local bool in_exchange = false;
+// Code is of an exchange when it runs on the exchange's thread, or on the
+// logging thread while the log call waits for it. Two marks tell it: a count
+// of the exchanges run or waited for on this OS thread (a count, since the
+// greenlets of one thread, under gevent say, enter and leave them out of
+// order), which answers at once for every other thread, and a context
+// variable, set by the log call for its wait and so in the copy of its
+// context that the exchange runs in, which tells the log call and its
+// exchange from the other greenlets or tasks of the same thread.
+thread_local int exchanges_here = 0;
+PyObject* exchange_mark = nullptr;  // contextvars.ContextVar(default=False), made once per process
+PyObject* name_get = nullptr;
 
+bool in_exchange() {
+    if (exchanges_here == 0) return false;
+    PyObject* argv[] = {exchange_mark};
+    PyObject* marked = PyObject_VectorcallMethod(name_get, argv, 1, nullptr);
+    if (marked == nullptr) {
+        // Cannot happen with the host's context variables; a thread that
+        // runs an exchange passes then, rather than wait for a lock.
+        PyErr_Clear();
+        return true;
+    }
+    const bool yes = marked == Py_True;
+    Py_DECREF(marked);
+    return yes;
+}
+
+// The exchange's thread counted, for its length (its context carries the mark).
 class InExchange {
 public:
-    InExchange() : previous_(std::exchange(in_exchange, true)) {}
-    ~InExchange() { in_exchange = previous_; }
+    InExchange() { ++exchanges_here; }
+    ~InExchange() { --exchanges_here; }
     InExchange(const InExchange&) = delete;
     InExchange& operator=(const InExchange&) = delete;
+};
+
+// The log call's wait: counted, and the mark set in its context.
+class WaitingForExchange {
+public:
+    WaitingForExchange() : token_(call_method(nb::handle(exchange_mark), "set", nb::handle(Py_True))) {}
+    ~WaitingForExchange() {
+        nb::error_scope pending;
+        try {
+            call_method(nb::handle(exchange_mark), "reset", token_);
+        } catch (nb::python_error&) {
+            // the context is the one the mark was set in; nothing to report to
+        }
+    }
+    WaitingForExchange(const WaitingForExchange&) = delete;
+    WaitingForExchange& operator=(const WaitingForExchange&) = delete;
 
 private:
-    bool previous_;
+    InExchange counted_;
+    nb::object token_;
 };
 
 // ---------------------------------------------------------------------------
@@ -146,12 +190,12 @@ PyObject* call_wrapped(PyObject* self, PyObject* name, PyObject* const* args, Py
 }
 
 PyObject* HandlerLock_acquire(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if (in_exchange) Py_RETURN_TRUE;
+    if (in_exchange()) Py_RETURN_TRUE;
     return call_wrapped(self, name_acquire, args, nargs, kwnames);
 }
 
 PyObject* HandlerLock_release(PyObject* self, PyObject*) {
-    if (in_exchange) Py_RETURN_NONE;
+    if (in_exchange()) Py_RETURN_NONE;
     return call_wrapped(self, name_release, nullptr, 0, nullptr);
 }
 
@@ -244,8 +288,12 @@ PyType_Spec handler_lock_spec = {
 void init_handler_lock_type() {
     if (handler_lock_type != nullptr) return;
     for (auto [name, text] : {std::pair{&name_acquire, "acquire"}, std::pair{&name_release, "release"},
-                              std::pair{&name_at_fork_reinit, "_at_fork_reinit"}}) {
+                              std::pair{&name_at_fork_reinit, "_at_fork_reinit"}, std::pair{&name_get, "get"}}) {
         if (*name == nullptr) *name = steal_or_throw(PyUnicode_InternFromString(text)).release().ptr();
+    }
+    if (exchange_mark == nullptr) {
+        nb::object context_var = nb::module_::import_("contextvars").attr("ContextVar");
+        exchange_mark = context_var("zunt_core NER exchange", nb::arg("default") = false).release().ptr();
     }
     PyObject* tp = PyType_FromSpec(&handler_lock_spec);
     if (tp == nullptr) throw_current();
@@ -264,11 +312,21 @@ nb::object make_handler_lock(nb::handle lock) {
 }
 
 // The lock that holds the turn of a handler's exchanges: the one in its
-// lock, or, for a handler whose lock was replaced, one shared by all such
-// handlers. In the child of a fork, an exchange of the parent holds no turn.
+// lock. A lock made anew since (createLock called again) is wrapped anew,
+// so that threads of exchanges pass it again; a handler without a lock
+// shares one turn with every such handler. In the child of a fork, an
+// exchange of the parent holds no turn.
 nb::object turn_of(nb::handle handler, nb::handle lock_name, nb::handle shared) {
     nb::object lock = attr_or_missing(handler, lock_name);
-    HandlerLock* h = as_handler_lock(is_handler_lock(lock) ? lock.ptr() : shared.ptr());
+    if (!is_handler_lock(lock)) {
+        if (lock.is_valid() && truthy(lock)) {
+            lock = make_handler_lock(lock);
+            set_attr(handler, lock_name, lock);
+        } else {
+            lock = nb::borrow(shared);
+        }
+    }
+    HandlerLock* h = as_handler_lock(lock.ptr());
     if (h->pid != getpid()) {
         PyObject* busy = steal_or_throw(new_host_lock()).release().ptr();
         Py_XDECREF(std::exchange(h->busy, busy));
@@ -294,6 +352,7 @@ struct Exchange {
     ExitSafeRef busy;    // the handler's turn, held until the exchange ends
     Clock::time_point deadline;
     ExitSafeRef text;    // the text to log, once an answer was taken in time
+    ExitSafeRef interrupt;  // an error of the exchange that is no Exception, for the log call
     bool claimed = false;  // the exchange thread began, or the log call took the turn back
 };
 
@@ -411,7 +470,11 @@ void run_exchange(PyObject* job, const ExchangeNamesView& names) {
     InExchange running;
     ExitSafeRef response = parked::call(x->post.get(), x->args.get(), x->kwargs.get());
     ExitSafeRef text = response ? answer_text(*x, response.get(), names) : ExitSafeRef();
-    parked::clear_error();
+    // An error that is no Exception (an interrupt, an exit that a mock of the
+    // client raises) goes to the log call, as if the request were made on its
+    // thread; any other failure only leaves no text.
+    ExitSafeRef raised = parked::host_call([] { return PyErr_GetRaisedException(); });
+    if (raised && !PyErr_GivenExceptionMatches(raised.get(), PyExc_Exception)) x->interrupt = std::move(raised);
     if (response) {
         parked::call_method(response.get(), names[N::close]);
         parked::clear_error();
@@ -466,7 +529,7 @@ nb::object refuse_redirect(Call& c) {
 
 // What process_message_using_ner reads at each call.
 enum class ProcessName {
-    threading, copy_context, exchange_thread_body, refuse_redirect, shared_lock,
+    threading, copy_context, is_finalizing, exchange_thread_body, refuse_redirect, shared_lock,
     lock, thread, start, join, acquire, release, run, thread_name, response,
     count
 };
@@ -491,6 +554,9 @@ bool take_turn(const ProcessNames& names, nb::handle busy, Clock::time_point dea
 // of its own, waited for until the deadline. Unset when no text came in time.
 nb::object exchange(const Call& c, const ProcessNames& names, nb::handle self, nb::handle message,
                     Clock::time_point deadline) {
+    // Once the host finalises, no thread starts, and an exchange held by a slow
+    // service may keep the handler's turn for good: no waiting then.
+    if (truthy(names[ProcessName::is_finalizing]())) return {};
     nb::object post = c.global("requests").attr("post");
     nb::dict body;
     body["text"] = message;
@@ -543,11 +609,15 @@ nb::object exchange(const Call& c, const ProcessNames& names, nb::handle self, n
             nb::arg("name") = names[ProcessName::thread_name], nb::arg("daemon") = true);
         call_waiting(thread, names[ProcessName::start]);
         call_waiting(thread, names[ProcessName::join], nb::float_(seconds_left(deadline)));
-    } catch (nb::python_error&) {
+    } catch (...) {
         give_back_turn();
         throw;
     }
     give_back_turn();
+    if (x.interrupt) {
+        PyErr_SetRaisedException(Py_NewRef(x.interrupt.get()));
+        throw_current();
+    }
     return x.text ? nb::borrow(x.text.get()) : nb::object();
 }
 
@@ -573,7 +643,7 @@ nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
     nb::handle self = c[0];
     nb::handle message = c[1];
     const auto deadline = Clock::now() + exchange_deadline;
-    InExchange waiting;
+    WaitingForExchange waiting;
     try {
         nb::object text = exchange(c, ProcessNames(c.closure()), self, message, deadline);
         if (text.is_valid()) return text;
@@ -587,7 +657,7 @@ nb::object NerLoggerHandler_process_message_using_ner(Call& c) {
 nb::object NerLoggerHandler_emit(Call& c) {
     nb::handle self = c[0];
     nb::handle record = c[1];
-    if (in_exchange) return nb::none();
+    if (in_exchange()) return nb::none();
     logger::emit_guarded(self, record, [&] {
         if (!truthy(self.attr("pii_ner_process_enabled"))) return;
         if (!truthy(self.attr("api_url"))) return;
@@ -632,6 +702,7 @@ void build_zunt_core_logger_ner_pii_logger_handler(ModuleScope& m) {
     nb::object process_names = ProcessNames::make({
         {P::threading, threading},
         {P::copy_context, nb::object(contextvars.attr("copy_context"))},
+        {P::is_finalizing, nb::object(m.import("sys").attr("is_finalizing"))},
         {P::exchange_thread_body, exchange_body},
         {P::refuse_redirect, response_hook},
         {P::shared_lock, make_handler_lock(none)},

@@ -26,7 +26,7 @@ PRELUDE = r"""
 import json, logging, os, sys, threading, time
 from zunt_core.logger.ner_pii_logger_handler import init_ner_pii_logging_handler
 
-URL = sys.argv[1]
+URL, MARK = sys.argv[1], sys.argv[2]
 
 
 class Capture(logging.Handler):
@@ -59,18 +59,30 @@ def timed(call, *args):
 
 def report(**seen):
     print(json.dumps(seen), flush=True)
+
+
+def mark(_path=MARK, _open=open, _dump=json.dump, **seen):
+    # what code saw that runs while the host finalises (when the module's
+    # names and stdout may be gone)
+    with _open(_path, "w") as file:
+        _dump(seen, file)
 """
 
 
-def run_case(script, url, limit):
-    """Runs the script in a fresh interpreter; answers what it reported and
-    the time from its report to the end of the process."""
-    process = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(script), url],
+def run_case(script, url, folder, limit):
+    """Runs the script in a fresh interpreter (what comes before a line
+    "# prelude" in it, before the prelude); answers what it reported (with
+    what it marked as "marked") and the time from its report to the end of
+    the process."""
+    marked = folder / "marked.json"
+    first, _, body = textwrap.dedent(script).rpartition("# prelude\n")
+    process = subprocess.run([sys.executable, "-c", first + PRELUDE + body, url, str(marked)],
                              capture_output=True, text=True, timeout=limit)
     ended = time.time()
     assert process.returncode == 0, process.stderr
     assert process.stderr == ""
     seen = json.loads(process.stdout.splitlines()[-1])
+    seen["marked"] = json.loads(marked.read_text()) if marked.exists() else None
     return seen, ended - seen.get("at", ended)
 
 
@@ -238,13 +250,66 @@ CASES = {
         took = timed(log.info, "user %s", "john")
 
         class SlowToGo:  # keeps the host's finalisation going while the exchange gets bytes
-            def __del__(self, sleep=time.sleep):
+            def __del__(self, sleep=time.sleep, mark=mark, timed=timed, log=log, capture=capture):
+                # a record now goes on at once: no thread starts any more
+                mark(took=timed(log.info, "user %s", "john"), seen=capture.seen)
                 sleep(0.3)
 
-        keep = SlowToGo()
+        # in a module of its own, which the host clears once it finalises
+        holder = type(sys)("holder")
+        sys.modules["holder"] = holder
+        holder.keep = SlowToGo()
+        del holder
         report(seen=capture.seen, took=took, at=time.time())
         """,
-        lambda seen, service, after: seen["seen"] == ["user john"] and seen["took"] < 3.5 and after < 1.3,
+        lambda seen, service, after: (seen["seen"] == ["user john"] and seen["took"] < 3.5 and after < 1.3
+                                      and seen["marked"]["seen"] == ["user john"] * 2
+                                      and seen["marked"]["took"] < 0.1),
+        30,
+    ),
+    "an interrupt of the wait reaches the caller; the exchange keeps the turn until it ends": (
+        lambda s, c: s.masked_answer(c, delay=1.0 if s.current.number == 1 else 0.0),
+        """
+        import signal
+        log, capture = app_logger()
+        threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+        started = time.monotonic()
+        try:
+            log.info("user %s %d", "john", 0)
+        except KeyboardInterrupt:
+            interrupted = time.monotonic() - started
+        took = timed(log.info, "user %s %d", "john", 1)
+        report(seen=capture.seen, interrupted=interrupted, took=took)
+        """,
+        lambda seen, service, after: (seen["seen"] == ["user [MASKED] 1"] and seen["interrupted"] < 0.6
+                                      and 0.3 < seen["took"] < 1.5 and len(service.bodies) == 2
+                                      and service.most_in_play == 1),
+        30,
+    ),
+    "greenlets: another greenlet's record is masked while one waits for its exchange": (
+        lambda s, c: s.masked_answer(c, delay=1.0 if s.current.number == 1 else 0.0),
+        """
+        from gevent import monkey
+        monkey.patch_all()
+        # prelude
+        import gevent
+        seen = []
+
+        class Both(logging.Handler):
+            def emit(self, record):
+                seen.append(record.getMessage())
+
+        for name in ("app.slow", "app.quick"):
+            init_ner_pii_logging_handler(name, URL, "masked", True)
+            logging.getLogger(name).addHandler(Both())
+            logging.getLogger(name).setLevel(logging.INFO)
+        slow = gevent.spawn(logging.getLogger("app.slow").info, "user %s %d", "john", 0)
+        gevent.sleep(0.3)
+        quick = gevent.spawn(logging.getLogger("app.quick").info, "user %s %d", "john", 1)
+        gevent.joinall([slow, quick])
+        report(seen=seen)
+        """,
+        lambda seen, service, after: seen["seen"] == ["user [MASKED] 1", "user [MASKED] 0"],
         30,
     ),
     "a child made by os.fork() while another thread's exchange runs": (
@@ -303,11 +368,11 @@ CASES = {
 
 
 @pytest.mark.parametrize("case", CASES)
-def test_in_a_fresh_interpreter(hostile, case):
+def test_in_a_fresh_interpreter(hostile, tmp_path, case):
     play, script, check, limit = CASES[case]
     service = hostile()
     service.play = play
-    seen, after = run_case(script, service.url, limit)
+    seen, after = run_case(script, service.url, tmp_path, limit)
     assert check(seen, service, after), (seen, service.bodies[:3], service.connections, service.most_in_play, after)
 
 
@@ -327,8 +392,35 @@ def test_the_handlers_lock_is_the_frameworks_for_other_threads(service):
     with lock:
         assert lock._is_owned()
     assert not lock._is_owned()
-    handler.createLock()  # the framework's own lock again: exchanges still go one at a time
+    handler.createLock()  # a lock made anew is wrapped anew at the next exchange
+    assert type(handler.lock) is not type(lock)
     assert handler.process_message_using_ner("john") == "[PERSON]"
+    assert type(handler.lock) is type(lock)
+
+
+class Stop(BaseException):
+    """What a mock of the client may raise that is no Exception."""
+
+
+@pytest.mark.parametrize("failure, raised", [
+    (unittest.mock.patch("threading.Thread.start", side_effect=RuntimeError("can't start new thread")), None),
+    (unittest.mock.patch("requests.post", side_effect=Stop), Stop),
+], ids=["the exchange's thread cannot start", "the client raises what is no Exception"])
+def test_the_turn_is_given_back_whatever_ends_the_exchange(service, make_logger, make_capture, failure, raised):
+    logger = make_logger()
+    init_ner_pii_logging_handler(logger.name, service.url, "masked", True)
+    logger.addHandler(capture := make_capture())
+    with failure:
+        if raised is None:
+            logger.info("user %s", "john")
+            assert capture.seen[-1]["msg"] == "user john"
+        else:  # it reaches the code that logged, as from a request on its own thread
+            with pytest.raises(raised):
+                logger.info("user %s", "john")
+    started = time.monotonic()
+    logger.info("user %s", "john")
+    assert capture.seen[-1]["msg"] == "user [PERSON]"
+    assert time.monotonic() - started < 2.5  # no turn left held, which would cost the whole 3 s
 
 
 def test_sockets_of_other_code_are_left_alone(service, make_logger, make_capture):

@@ -621,10 +621,11 @@ emit([(s.name, dict(s.attributes)) for s in exporter.get_finished_spans()])
 
 @pytest.mark.parametrize("run", ["slow.wait", "lambda: asyncio.run(slow.step())"],
                          ids=["in a traced function", "in a step of a traced coroutine"])
-def test_the_process_ends_cleanly_while_a_daemon_thread_runs_traced_code(run):
+def test_the_process_ends_cleanly_while_a_daemon_thread_runs_traced_code(tmp_path, run):
     """The host ends daemon threads that still run when it finalises: a thread
     inside a traced function, or inside a step of a traced coroutine, then
     stays there instead of being unwound (which would crash the process)."""
+    marked = tmp_path / "finalised"
     script = run_script(
         """
 import asyncio, sys, threading, time, types
@@ -639,13 +640,19 @@ time.sleep(0.2)
 
 
 class SlowToGo:  # keeps the host's finalisation going until the thread wants the GIL back
-    def __del__(self, sleep=time.sleep):
+    def __del__(self, sleep=time.sleep, path=MARKED, open=open):
         sleep(0.6)
+        open(path, "w").close()
 
 
-keep = SlowToGo()
+holder = types.ModuleType("holder")  # a module of its own, which the host clears once it finalises
+sys.modules["holder"] = holder
+holder.keep = SlowToGo()
+del holder
 emit("ended")
 """,
         RUN=run,
+        MARKED=str(marked),
     )
     assert script.results == ["ended"]
+    assert marked.exists()
