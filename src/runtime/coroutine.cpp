@@ -36,20 +36,6 @@ PyTypeObject* host_frame_type = nullptr;
 
 CoroutineObject* as_coroutine(PyObject* obj) { return reinterpret_cast<CoroutineObject*>(obj); }
 
-// A new instance of one of the types below, its fields zeroed.
-nb::object new_instance(PyTypeObject* type) {
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    return steal_or_throw(alloc(type, 0));
-}
-
-// The end of a dealloc of one of the types below, once its fields are cleared.
-void free_instance(PyObject* self) {
-    PyTypeObject* tp = Py_TYPE(self);
-    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
-    free_fn(self);
-    Py_DECREF(tp);
-}
-
 // What a coroutine standing for a function shows as its frame while it has
 // none of the host's to show: a frame of the function's code that has not
 // started, as far as the host's stack walks and inspect read one (f_code,

@@ -15,4 +15,16 @@ nb::object attr_or_missing(nb::handle obj, const char* name) {
     return attr_or_missing(obj, key);
 }
 
+nb::object new_instance(PyTypeObject* type) {
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    return steal_or_throw(alloc(type, 0));
+}
+
+void free_instance(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
+    free_fn(self);
+    Py_DECREF(tp);
+}
+
 }  // namespace zunt::rt

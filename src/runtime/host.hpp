@@ -83,4 +83,12 @@ inline nb::object rich_eq(nb::handle a, nb::handle b) {
     return steal_or_throw(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
 }
 
+// A new instance of a heap type made from a spec (PyType_FromSpec), its
+// fields zeroed.
+nb::object new_instance(PyTypeObject* type);
+
+// The end of the dealloc of such an instance, once its fields are cleared:
+// its memory freed, and its reference to its type dropped.
+void free_instance(PyObject* self);
+
 }  // namespace zunt::rt

@@ -168,6 +168,16 @@ PyObject* new_host_lock() {
     return lock;
 }
 
+// A turn of this process, free: for the child of a fork, where an exchange
+// of the parent's may hold the old one for good. False with the error set.
+bool renew_turn(HandlerLock* h) {
+    PyObject* busy = new_host_lock();
+    if (busy == nullptr) return false;
+    Py_XDECREF(std::exchange(h->busy, busy));
+    h->pid = getpid();
+    return true;
+}
+
 // lock.<name>(*args, **kwargs) of the wrapped lock, for a method called with
 // the vectorcall convention.
 PyObject* call_wrapped(PyObject* self, PyObject* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -206,11 +216,7 @@ PyObject* HandlerLock_exit(PyObject* self, PyObject* const*, Py_ssize_t) { retur
 // In the child of a fork (the framework calls it for every handler): the
 // wrapped lock made new, and no exchange of the parent's holding the turn.
 PyObject* HandlerLock_at_fork_reinit(PyObject* self, PyObject*) {
-    HandlerLock* h = as_handler_lock(self);
-    PyObject* busy = new_host_lock();
-    if (busy == nullptr) return nullptr;
-    Py_XDECREF(std::exchange(h->busy, busy));
-    h->pid = getpid();
+    if (!renew_turn(as_handler_lock(self))) return nullptr;
     return call_wrapped(self, name_at_fork_reinit, nullptr, 0, nullptr);
 }
 
@@ -249,10 +255,7 @@ int HandlerLock_clear(PyObject* self) {
 void HandlerLock_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
     HandlerLock_clear(self);
-    PyTypeObject* tp = Py_TYPE(self);
-    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
-    free_fn(self);
-    Py_DECREF(tp);
+    free_instance(self);
 }
 
 PyMethodDef handler_lock_methods[] = {
@@ -302,8 +305,7 @@ void init_handler_lock_type() {
 
 nb::object make_handler_lock(nb::handle lock) {
     nb::object busy = steal_or_throw(new_host_lock());
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(handler_lock_type, Py_tp_alloc));
-    nb::object obj = steal_or_throw(alloc(handler_lock_type, 0));
+    nb::object obj = new_instance(handler_lock_type);
     HandlerLock* h = as_handler_lock(obj.ptr());
     h->lock = Py_NewRef(lock.ptr());
     h->busy = busy.release().ptr();
@@ -327,11 +329,7 @@ nb::object turn_of(nb::handle handler, nb::handle lock_name, nb::handle shared) 
         }
     }
     HandlerLock* h = as_handler_lock(lock.ptr());
-    if (h->pid != getpid()) {
-        PyObject* busy = steal_or_throw(new_host_lock()).release().ptr();
-        Py_XDECREF(std::exchange(h->busy, busy));
-        h->pid = getpid();
-    }
+    if (h->pid != getpid() && !renew_turn(h)) throw_current();
     return nb::borrow(h->busy);
 }
 
